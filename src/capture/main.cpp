@@ -1,0 +1,19 @@
+#include "capture/capture.h"
+#include "capture/devices.h"
+#include "capture/options.h"
+#include "stream/console.h"
+
+int main(int argc, char** argv) {
+  using namespace vestrel;
+  Options options;
+  const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "vestrel";
+  switch (scanOptions(argc, argv, options)) {
+    case Action::ShowUsage: printUsage(programName); break;
+    case Action::ShowVersion: printVersion(); break;
+    case Action::ListDevices: printDeviceList(); break;
+    case Action::Capture: runCapture(options); break;
+  }
+  std::fflush(console());
+  // Every road ends with status 0; failures have been printed.
+  return 0;
+}

@@ -1,0 +1,46 @@
+#include "stream/message_reader.h"
+
+#include <cstring>
+
+namespace vestrel {
+
+void MessageReader::attach(const uint8_t* message) {
+  message_ = message;
+  data_ = message;
+  pos_ = MessageHeader::kLength;
+  size_ = MessageHeader::read(message).length;
+}
+
+std::span<const uint8_t> MessageReader::bytes() const {
+  return {message_, static_cast<size_t>(size_)};
+}
+
+uint32_t MessageReader::readDword() {
+  uint32_t value = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    if (pos_ + i < size_) value |= uint32_t{data_[pos_ + i]} << (8 * i);
+  }
+  pos_ += 4;
+  return value;
+}
+
+uint8_t MessageReader::readByte() {
+  const uint8_t value = pos_ < size_ ? data_[pos_] : 0;
+  ++pos_;
+  return value;
+}
+
+std::string_view MessageReader::readString() {
+  if (pos_ >= size_) return {};
+  const auto* text = reinterpret_cast<const char*>(data_ + pos_);
+  const size_t available = static_cast<size_t>(size_ - pos_);
+  const void* terminator = std::memchr(text, 0, available);
+  const size_t length =
+      terminator != nullptr ? static_cast<size_t>(static_cast<const char*>(terminator) - text) : available;
+  // Step over the terminator too; a text cut by the message's end has none,
+  // which leaves pos one past the end, where every later read is empty.
+  pos_ += static_cast<int32_t>(length) + 1;
+  return {text, length};
+}
+
+}  // namespace vestrel

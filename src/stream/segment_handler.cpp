@@ -1,0 +1,94 @@
+#include "stream/segment_handler.h"
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+
+#include "stream/console.h"
+#include "stream/decode_details.h"
+#include "stream/message_names.h"
+
+namespace vestrel {
+
+namespace {
+
+const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
+
+void printSummary(bool sent, uint8_t id) {
+  consolePrint("%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id));
+}
+
+void finishMessage(const Monitor& monitor) {
+  if (monitor.flushEachMessage) std::fflush(console());
+}
+
+void printMessage(Monitor& monitor, bool sent) {
+  MessageReader reader;
+  monitor.buffer.extract(reader);
+  printSummary(sent, reader.id());
+  decodeDetails(reader, sent, monitor.options);
+  finishMessage(monitor);
+}
+
+// A real message longer than the buffer: shown by its header, its bytes
+// passed over as they arrive.
+void printTooLong(Monitor& monitor, bool sent) {
+  const MessageHeader header = monitor.buffer.frontHeader();
+  printSummary(sent, header.id);
+  consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
+  monitor.buffer.dropFrontMessage();
+  finishMessage(monitor);
+}
+
+// Takes out and prints every complete message; gets back into step when the
+// front of the stream cannot be a message.
+void drainMessages(Monitor& monitor, bool sent) {
+  for (;;) {
+    switch (monitor.buffer.front()) {
+      case StreamBuffer::Front::NeedMore: return;
+      case StreamBuffer::Front::Message: printMessage(monitor, sent); break;
+      case StreamBuffer::Front::OutOfStep: monitor.buffer.dropToNextMarker(); break;
+      case StreamBuffer::Front::TooLong: printTooLong(monitor, sent); break;
+    }
+  }
+}
+
+std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
+  const auto marker = std::find(payload.begin(), payload.end(), MessageHeader::kMarker);
+  return payload.subspan(static_cast<size_t>(marker - payload.begin()));
+}
+
+}  // namespace
+
+void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
+  if (segment.destinationPort != kBncsPort && segment.sourcePort != kBncsPort) return;
+  std::span<const uint8_t> payload = segment.payload;
+  if (payload.empty()) return;
+  if (monitor.syncPending) {
+    payload = skipToFirstMarker(payload);
+    monitor.syncPending = false;
+  }
+  // A lone byte (the protocol byte a client sends on connecting) is no
+  // part of any message.
+  if (payload.size() == 1) return;
+
+  const bool sent = segment.destinationPort == kBncsPort;
+  // Feed the payload in pieces that fit, taking the messages out between
+  // pieces, so no byte is lost to a full buffer.
+  while (!payload.empty()) {
+    const size_t piece = std::min(payload.size(), monitor.buffer.acceptable());
+    monitor.buffer.append(payload.data(), static_cast<int32_t>(piece));
+    payload = payload.subspan(piece);
+    drainMessages(monitor, sent);
+  }
+}
+
+void handleSegment(Monitor& monitor, std::span<const uint8_t> frame) {
+  if (const auto segment = findTcpSegment(frame)) handleTcpSegment(monitor, *segment);
+}
+
+void handleSegment(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
+  handleSegment(*reinterpret_cast<Monitor*>(user), std::span<const uint8_t>(bytes, header->caplen));
+}
+
+}  // namespace vestrel

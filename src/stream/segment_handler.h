@@ -1,0 +1,41 @@
+// The capture callback: keeps the TCP segments of the chat port, joins their
+// payloads into one stream and prints every message cut out of it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "capture/options.h"
+#include "stream/frame.h"
+#include "stream/stream_buffer.h"
+
+struct pcap_pkthdr;
+
+namespace vestrel {
+
+inline constexpr uint16_t kBncsPort = 6112;
+
+// Everything the handler keeps between frames.
+struct Monitor {
+  explicit Monitor(const Options& options) : options(options) {}
+
+  const Options& options;
+  StreamBuffer buffer;
+  // Until the first payload is seen the stream may start mid-message, so
+  // that payload is searched for the first marker.
+  bool syncPending = true;
+  // Push each message out at once (live capture); a reader of files lets
+  // the stream buffer.
+  bool flushEachMessage = true;
+};
+
+// One captured Ethernet frame.
+void handleSegment(Monitor& monitor, std::span<const uint8_t> frame);
+
+// One TCP segment found in a frame.
+void handleTcpSegment(Monitor& monitor, const TcpSegment& segment);
+
+// The capture library's callback; user points at the Monitor.
+void handleSegment(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes);
+
+}  // namespace vestrel
