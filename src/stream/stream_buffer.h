@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "stream/message_reader.h"
 
@@ -43,6 +44,7 @@ class StreamBuffer {
   // TooLong: drops the message, the bytes stored now and those still to come.
   void dropFrontMessage();
 
+  std::span<const uint8_t> pending() const { return {storage_.data() + start_, count_}; }
   uint16_t count() const { return count_; }
   uint16_t start() const { return start_; }
   uint32_t discardOwed() const { return discardOwed_; }

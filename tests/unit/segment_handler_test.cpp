@@ -1,0 +1,251 @@
+#include "stream/segment_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stream/message_names.h"
+#include "test_support.h"
+
+namespace vestrel {
+namespace {
+
+using test::Bytes;
+using test::cstr;
+using test::dword;
+using test::FrameShape;
+using test::header;
+using test::msg;
+using test::tcpFrame;
+
+constexpr uint16_t kClientPort = 50000;
+
+Bytes toServer(const Bytes& payload, FrameShape shape = {}) {
+  return tcpFrame(kClientPort, kBncsPort, payload, shape);
+}
+Bytes fromServer(const Bytes& payload, FrameShape shape = {}) {
+  return tcpFrame(kBncsPort, kClientPort, payload, shape);
+}
+
+std::string sentLine(uint8_t id) {
+  char line[80];
+  std::snprintf(line, sizeof line, "Sent -> [0x%2.2X] %-20s -> \n", id, messageName(id));
+  return line;
+}
+std::string rcvdLine(uint8_t id) {
+  char line[80];
+  std::snprintf(line, sizeof line, "Rcvd -> [0x%2.2X] %-20s -> \n", id, messageName(id));
+  return line;
+}
+
+std::string repeat(const std::string& text, size_t times) {
+  std::string all;
+  for (size_t i = 0; i < times; ++i) all += text;
+  return all;
+}
+
+// Many small messages back to back.
+Bytes pings(size_t count) {
+  Bytes all;
+  for (size_t i = 0; i < count; ++i) all = all + msg(0x25, dword(static_cast<uint32_t>(i)));
+  return all;
+}
+
+struct FramesCase {
+  const char* name;
+  std::vector<Bytes> frames;
+  std::string printed;
+};
+
+class HandleSegment : public ::testing::TestWithParam<FramesCase> {};
+
+TEST_P(HandleSegment, PrintsEveryMessageOnce) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  for (const Bytes& frame : GetParam().frames) handleSegment(monitor, frame);
+  EXPECT_EQ(output.text(), GetParam().printed);
+}
+
+const Bytes kPing = msg(0x25, dword(0x1234));
+const Bytes kAuthInfo = msg(0x50, dword(0) + test::raw("68XIRATS") + dword(0xD3) + Bytes(24, 0) + cstr("USA") +
+                                      cstr("United States"));
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, HandleSegment,
+    ::testing::Values(
+        FramesCase{"OneMessageToServer", {toServer(kPing)}, sentLine(0x25)},
+        FramesCase{"OneMessageFromServer", {fromServer(kPing)}, rcvdLine(0x25)},
+        FramesCase{"PortToItselfIsSent", {tcpFrame(kBncsPort, kBncsPort, kPing)}, sentLine(0x25)},
+        FramesCase{"OtherPortsIgnored", {tcpFrame(80, 443, kPing), toServer(kPing)}, sentLine(0x25)},
+        FramesCase{"UdpIgnored", {toServer(kPing, {.protocol = 17}), fromServer(msg(0x0A))}, rcvdLine(0x0A)},
+        FramesCase{"TwoMessagesInOneSegment", {toServer(kPing + kAuthInfo)}, sentLine(0x25) + sentLine(0x50)},
+        FramesCase{"SplitOverTwoSegments",
+                   {toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 10)),
+                    toServer(Bytes(kAuthInfo.begin() + 10, kAuthInfo.end()))},
+                   sentLine(0x50)},
+        FramesCase{"HeaderSplitInsideLengthField",
+                   {toServer({0xFF, 0x25, 0x08}), toServer({0x00, 1, 2, 3, 4})},
+                   sentLine(0x25)},
+        FramesCase{"LabelledByTheSegmentThatCompletesIt",
+                   {fromServer(Bytes(kPing.begin(), kPing.begin() + 5)),
+                    toServer(Bytes(kPing.begin() + 5, kPing.end()))},
+                   sentLine(0x25)},
+        FramesCase{"BareAcknowledgementChangesNothing",
+                   {toServer({}), toServer(Bytes{0x01, 0x02} + kPing)},
+                   sentLine(0x25)},
+        FramesCase{"FirstPayloadSyncsToMarker", {toServer(Bytes{0x01} + kAuthInfo)}, sentLine(0x50)},
+        FramesCase{"FirstPayloadWithoutMarkerDropped",
+                   {toServer({0x01, 0x02, 0x03}), fromServer(kPing)},
+                   rcvdLine(0x25)},
+        FramesCase{"LoneByteIgnored", {toServer(kPing), toServer({0x01}), toServer(kPing)},
+                   sentLine(0x25) + sentLine(0x25)},
+        FramesCase{"ProtocolByteWithFirstMessageOfLaterConnection",
+                   {toServer(kPing), toServer(Bytes{0x01} + kAuthInfo), fromServer(kPing)},
+                   sentLine(0x25) + sentLine(0x50) + rcvdLine(0x25)},
+        FramesCase{"ZeroLengthHeaderDoesNotStall",
+                   {toServer(kPing), toServer(header(0x25, 0) + Bytes{7, 7} + kPing)},
+                   sentLine(0x25) + sentLine(0x25)},
+        FramesCase{"GarbageWithoutMarkerDroppedWhole",
+                   {toServer(kPing), toServer({0x01, 0x02, 0x03, 0x20, 0x05}), toServer(kPing)},
+                   sentLine(0x25) + sentLine(0x25)},
+        // Lengths the buffer can hold are trusted whatever the first byte.
+        FramesCase{"UnmarkedBytesWithFittingLengthCutAsMessage",
+                   {toServer(kPing), toServer({0x01, 0x02, 0x08, 0x00, 1, 2, 3, 4})},
+                   sentLine(0x25) + sentLine(0x02)},
+        FramesCase{"LargePayloadOfSmallMessages", {toServer(pings(500))}, repeat(sentLine(0x25), 500)},
+        FramesCase{"LargePayloadAfterPendingBytes",
+                   {toServer(Bytes(kPing.begin(), kPing.begin() + 3)),
+                    toServer(Bytes(kPing.begin() + 3, kPing.end()) + pings(700))},
+                   repeat(sentLine(0x25), 701)},
+        FramesCase{"TooLongMessageThenNormalOnes",
+                   {fromServer(header(0x0F, 6000) + Bytes(2996, 0xFF)), fromServer(Bytes(3000, 0x41)),
+                    fromServer(kPing), toServer(kAuthInfo)},
+                   "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 6000 bytes)\n" + rcvdLine(0x25) +
+                       sentLine(0x50)},
+        FramesCase{"TooLongMessageInOneSegmentWithFollowers",
+                   {toServer(header(0x0E, 5000) + Bytes(4996, 0x41) + kPing)},
+                   "Sent -> [0x0E] SID_CHATCOMMAND      -> (too long to decode: 5000 bytes)\n" + sentLine(0x25)},
+        FramesCase{"MaximumLengthMessageIsShown",
+                   {toServer(msg(0x0F, Bytes(4092, 0x41)) + kPing)},
+                   sentLine(0x0F) + sentLine(0x25)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Frames whose headers disagree with what was captured.
+struct MalformedCase {
+  const char* name;
+  Bytes frame;
+  bool printsPing;
+};
+
+class MalformedFrame : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedFrame, ReadsOnlyCapturedBytes) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  monitor.syncPending = false;
+  handleSegment(monitor, GetParam().frame);
+  EXPECT_EQ(output.text(), GetParam().printsPing ? sentLine(0x25) : "");
+  // Whatever came before, a good frame is still shown.
+  handleSegment(monitor, toServer(msg(0x0A)));
+  EXPECT_NE(output.text().find(sentLine(0x0A)), std::string::npos);
+}
+
+Bytes truncated(Bytes frame, size_t length) {
+  frame.resize(length);
+  return frame;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, MalformedFrame,
+    ::testing::Values(
+        MalformedCase{"IpOptions", toServer(kPing, {.ipHeaderWords = 6}), true},
+        MalformedCase{"TcpOptions", toServer(kPing, {.tcpHeaderWords = 8}), true},
+        MalformedCase{"EthernetPaddingNotPayload", toServer(kPing) + Bytes(10, 0x00), true},
+        MalformedCase{"TotalLengthBeyondCapture", toServer(kPing, {.totalLengthAdjust = 400}), true},
+        MalformedCase{"TotalLengthBelowHeaders", toServer(kPing, {.overrideTotal = true, .totalLength = 30}), false},
+        MalformedCase{"TotalLengthZero", toServer(kPing, {.overrideTotal = true, .totalLength = 0}), false},
+        MalformedCase{"IpHeaderLengthBelowMinimum", toServer(kPing, {.ipHeaderWords = 2}), false},
+        MalformedCase{"TcpHeaderLengthBelowMinimum", toServer(kPing, {.tcpHeaderWords = 3}), false},
+        MalformedCase{"IpHeaderBeyondCapture", truncated(toServer(kPing, {.ipHeaderWords = 15}), 14 + 40), false},
+        MalformedCase{"TcpHeaderBeyondCapture", truncated(toServer(kPing, {.tcpHeaderWords = 15}), 14 + 20 + 30),
+                      false},
+        MalformedCase{"OnlyEthernetHeader", truncated(toServer(kPing), 14), false},
+        MalformedCase{"ShorterThanEthernetHeader", truncated(toServer(kPing), 5), false},
+        MalformedCase{"EmptyFrame", Bytes{}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HandleSegment, MessageLinePrintedOnlyWhenComplete) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  handleSegment(monitor, toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 20)));
+  EXPECT_EQ(output.text(), "");
+  handleSegment(monitor, toServer(Bytes(kAuthInfo.begin() + 20, kAuthInfo.end())));
+  EXPECT_EQ(output.text(), sentLine(0x50));
+}
+
+TEST(HandleSegment, LongStreamOfGarbageNeverStalls) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  Bytes garbage;
+  for (uint32_t i = 0; i < 20000; ++i) garbage.push_back(static_cast<uint8_t>(i * 2654435761u >> 13));
+  for (size_t offset = 0; offset < garbage.size(); offset += 1400) {
+    const size_t end = std::min(garbage.size(), offset + 1400);
+    handleSegment(monitor, toServer(Bytes(garbage.begin() + static_cast<long>(offset),
+                                          garbage.begin() + static_cast<long>(end))));
+  }
+  // The garbage may leave a partial message or bytes owed to a long one;
+  // whatever it left, the stream is drained by what follows it.
+  EXPECT_LE(monitor.buffer.count(), kStreamCapacity);
+  const size_t before = output.text().size();
+  for (int i = 0; i < 3000; ++i) handleSegment(monitor, toServer(kPing));
+  EXPECT_GT(output.text().size(), before);
+  EXPECT_TRUE(output.text().ends_with(sentLine(0x25)));
+}
+
+struct NameCase {
+  uint8_t id;
+  const char* column;  // the name as it stands in the summary line
+};
+
+class SummaryName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(SummaryName, PaddedToTwentyColumns) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  monitor.syncPending = false;
+  handleSegment(monitor, toServer(msg(GetParam().id)));
+  char id[8];
+  std::snprintf(id, sizeof id, "%2.2X", GetParam().id);
+  EXPECT_EQ(output.text(), std::string("Sent -> [0x") + id + "] " + GetParam().column + " -> \n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SummaryName,
+                         ::testing::Values(NameCase{0x25, "SID_PING            "},
+                                           NameCase{0x57, "SID_AUTH_ACCOUNTUPGRADE"},
+                                           NameCase{0x54, "SID_AUTH_ACCOUNTLOGONPROOF\t"},
+                                           NameCase{0x56, "SID_AUTH_ACCOUNTCHANGEPROOF \t"},
+                                           NameCase{0x58, "SID_AUTH_ACCOUNTUPGRADEPROOF\t"},
+                                           NameCase{0x40, "SID_STARTVERSIONING2"},
+                                           NameCase{0x00, "SID_NULL            "},
+                                           NameCase{0x99, "SID_UNK0x99         "},
+                                           NameCase{0x01, "SID_UNK0x01         "},
+                                           NameCase{0xFF, "SID_UNK0xFF         "}));
+
+TEST(MessageNames, SixtyNineKnownIds) {
+  int known = 0;
+  for (int id = 0; id < 256; ++id) {
+    if (std::string(messageName(static_cast<uint8_t>(id))).rfind("SID_UNK", 0) != 0) ++known;
+  }
+  EXPECT_EQ(known, 69);
+  EXPECT_STREQ(messageName(0x7F), "SID_CLANMEMBERUPDATE");
+  EXPECT_STREQ(messageName(0x7E), "SID_UNK0x7E");
+}
+
+}  // namespace
+}  // namespace vestrel

@@ -1,0 +1,49 @@
+#include "test_support.h"
+
+#include <cstdlib>
+
+namespace vestrel::test {
+
+Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& payload, FrameShape shape) {
+  Bytes ethernet(12, 0x00);
+  ethernet.push_back(0x08);  // IPv4
+  ethernet.push_back(0x00);
+
+  const size_t ipHeaderLength = size_t{shape.ipHeaderWords} * 4;
+  const size_t tcpHeaderLength = size_t{shape.tcpHeaderWords} * 4;
+  const size_t trueTotal = ipHeaderLength + tcpHeaderLength + payload.size();
+  const auto total = static_cast<uint16_t>(shape.overrideTotal ? shape.totalLength
+                                                               : static_cast<int>(trueTotal) + shape.totalLengthAdjust);
+  Bytes ip(ipHeaderLength, 0x00);
+  ip[0] = static_cast<uint8_t>(0x40 | (shape.ipHeaderWords & 0x0F));
+  ip[2] = static_cast<uint8_t>(total >> 8);
+  ip[3] = static_cast<uint8_t>(total);
+  ip[8] = 64;
+  ip[9] = shape.protocol;
+  if (ipHeaderLength >= 20) {
+    ip[12] = 127, ip[15] = 1, ip[16] = 127, ip[19] = 1;
+  }
+
+  Bytes tcp(tcpHeaderLength, 0x00);
+  if (tcpHeaderLength >= 4) {
+    tcp[0] = static_cast<uint8_t>(sourcePort >> 8), tcp[1] = static_cast<uint8_t>(sourcePort);
+    tcp[2] = static_cast<uint8_t>(destinationPort >> 8), tcp[3] = static_cast<uint8_t>(destinationPort);
+  }
+  if (tcpHeaderLength > 12) tcp[12] = static_cast<uint8_t>(shape.tcpHeaderWords << 4);
+  return ethernet + ip + tcp + payload;
+}
+
+ConsoleCapture::ConsoleCapture() : stream_(open_memstream(&buffer_, &size_)) { setConsole(stream_); }
+
+ConsoleCapture::~ConsoleCapture() {
+  setConsole(nullptr);
+  std::fclose(stream_);
+  std::free(buffer_);
+}
+
+std::string ConsoleCapture::text() {
+  std::fflush(stream_);
+  return {buffer_, size_};
+}
+
+}  // namespace vestrel::test
