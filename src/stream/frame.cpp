@@ -17,13 +17,13 @@ FrameView FrameView::slice(size_t offset, size_t length) const {
 
 std::optional<TcpSegment> findTcpSegmentInIp(FrameView ip) {
   if (!ip.has(0, kMinIpHeaderLength) || ip.u8(9) != kProtocolTcp) return std::nullopt;
-  const size_t ipHeaderLength = size_t{ip.u8(0) & 0x0Fu} * 4;
+  const size_t ipHeaderLength = size_t{ip.u8(0)} % 16 * 4;
   // A header length below the fixed part means this is not an IPv4 header.
   if (ipHeaderLength < kMinIpHeaderLength) return std::nullopt;
 
   const FrameView tcp = ip.slice(ipHeaderLength);
   if (!tcp.has(0, kMinTcpHeaderLength)) return std::nullopt;
-  const size_t tcpHeaderLength = size_t{tcp.u8(12) >> 4u} * 4;
+  const size_t tcpHeaderLength = size_t{tcp.u8(12)} / 16 * 4;
   if (tcpHeaderLength < kMinTcpHeaderLength) return std::nullopt;
 
   TcpSegment segment;

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vestrel::test {
@@ -9,8 +10,10 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   ethernet.push_back(0x08);  // IPv4
   ethernet.push_back(0x00);
 
-  const size_t ipHeaderLength = size_t{shape.ipHeaderWords} * 4;
-  const size_t tcpHeaderLength = size_t{shape.tcpHeaderWords} * 4;
+  // The header fields are always written; a header length below the fixed
+  // part only changes what the length field claims.
+  const size_t ipHeaderLength = std::max<size_t>(size_t{shape.ipHeaderWords} * 4, 20);
+  const size_t tcpHeaderLength = std::max<size_t>(size_t{shape.tcpHeaderWords} * 4, 20);
   const size_t trueTotal = ipHeaderLength + tcpHeaderLength + payload.size();
   const auto total = static_cast<uint16_t>(shape.overrideTotal ? shape.totalLength
                                                                : static_cast<int>(trueTotal) + shape.totalLengthAdjust);
@@ -20,16 +23,12 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   ip[3] = static_cast<uint8_t>(total);
   ip[8] = 64;
   ip[9] = shape.protocol;
-  if (ipHeaderLength >= 20) {
-    ip[12] = 127, ip[15] = 1, ip[16] = 127, ip[19] = 1;
-  }
+  ip[12] = 127, ip[15] = 1, ip[16] = 127, ip[19] = 1;
 
   Bytes tcp(tcpHeaderLength, 0x00);
-  if (tcpHeaderLength >= 4) {
-    tcp[0] = static_cast<uint8_t>(sourcePort >> 8), tcp[1] = static_cast<uint8_t>(sourcePort);
-    tcp[2] = static_cast<uint8_t>(destinationPort >> 8), tcp[3] = static_cast<uint8_t>(destinationPort);
-  }
-  if (tcpHeaderLength > 12) tcp[12] = static_cast<uint8_t>(shape.tcpHeaderWords << 4);
+  tcp[0] = static_cast<uint8_t>(sourcePort >> 8), tcp[1] = static_cast<uint8_t>(sourcePort);
+  tcp[2] = static_cast<uint8_t>(destinationPort >> 8), tcp[3] = static_cast<uint8_t>(destinationPort);
+  tcp[12] = static_cast<uint8_t>(shape.tcpHeaderWords << 4);
   return ethernet + ip + tcp + payload;
 }
 
