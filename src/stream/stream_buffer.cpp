@@ -49,9 +49,9 @@ void StreamBuffer::dropPending(size_t length) {
 }
 
 void StreamBuffer::dropToNextMarker() {
-  const uint8_t* pending = storage_.data() + start_;
-  const void* marker = count_ > 1 ? std::memchr(pending + 1, MessageHeader::kMarker, count_ - 1u) : nullptr;
-  dropPending(marker != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(marker) - pending) : count_);
+  const uint8_t* first = storage_.data() + start_;
+  const void* marker = count_ > 1 ? std::memchr(first + 1, MessageHeader::kMarker, count_ - 1U) : nullptr;
+  dropPending(marker != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(marker) - first) : count_);
 }
 
 void StreamBuffer::dropFrontMessage() {
