@@ -3,7 +3,7 @@
 # Does nothing when they are all present.
 set -eu
 
-packages="build-essential cmake pkg-config libpcap-dev libgtest-dev libgmock-dev iproute2"
+packages="build-essential make cmake pkg-config libpcap-dev libgtest-dev"
 
 missing=""
 for package in $packages; do
