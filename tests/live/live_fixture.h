@@ -1,0 +1,55 @@
+// The fixtures every live case runs in.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "chat_messages.h"
+#include "crafted_frame.h"
+#include "loopback_chat.h"
+#include "vestrel_process.h"
+
+namespace vestrel::live {
+
+inline const std::string kBanner = "Monitoring 'lo' for BNCS traffic...\n";
+
+// Runs the case in a network namespace of its own; skips (or fails, with
+// VESTREL_REQUIRE_LIVE=1) where one cannot be made.
+class PrivateNetworkTest : public testing::Test {
+ protected:
+  void SetUp() override;
+};
+
+// Adds a chat listener and the program capturing on lo, past its banner.
+class LiveCaptureTest : public PrivateNetworkTest {
+ protected:
+  void SetUp() override;
+
+  // Options given after "-i N"; a fixture that needs -u, -s or -l adds them.
+  virtual std::vector<std::string> captureOptions() const { return {}; }
+
+  // Connections and injected frames wait after each step until the program
+  // has taken every frame on lo, so no burst outruns its capture.
+  ChatConnection connect();
+  void inject(const CraftedFrame& frame);
+  void settleCapture();
+
+  // Sends an end mark on a connection of its own and waits for its line (the
+  // program prints in order, so every earlier line is out by then), stops
+  // the program with the signal, and checks the whole output, banner and end
+  // mark included, and the exit status.
+  void expectLines(const std::string& lines, int signal = SIGINT);
+
+  VestrelProcess vestrel_;
+
+ private:
+  ChatListener listener_;
+  FrameInjector injector_;
+  bool injectorOpen_ = false;
+};
+
+}  // namespace vestrel::live

@@ -1,0 +1,215 @@
+#include "vestrel_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vestrel::live {
+
+namespace {
+
+constexpr Millis kEndTimeout{5000};
+constexpr Millis kReapPollInterval{5};
+constexpr std::chrono::microseconds kStatePollInterval{100};
+// A frame reaches every capture socket within microseconds; seeing the
+// program asleep this many times in a row rules out one still on its way.
+constexpr int kIdleSightings = 3;
+
+std::string describeStatus(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return "exit " + std::to_string(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return "signal " + std::to_string(WTERMSIG(waitStatus));
+  return "status " + std::to_string(waitStatus);
+}
+
+// In the child: a clean signal state, the pipe as stdout and stderr, no
+// input, and death with the test process so nothing is ever left running.
+[[noreturn]] void execVestrel(std::vector<char*>& argv, int outputFd) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  const int input = open("/dev/null", O_RDONLY);
+  if (input >= 0) dup2(input, STDIN_FILENO);
+  dup2(outputFd, STDOUT_FILENO);
+  dup2(outputFd, STDERR_FILENO);
+  execv(argv[0], argv.data());
+  static const char message[] = "live rig: cannot exec the program\n";
+  [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+  _exit(127);
+}
+
+}  // namespace
+
+std::string vestrelBinary() {
+  const char* chosen = std::getenv("VESTREL_LIVE_BINARY");
+  return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_BINARY;
+}
+
+VestrelProcess::~VestrelProcess() {
+  killAndReap();
+  if (outputFd_ >= 0) close(outputFd_);
+}
+
+bool VestrelProcess::start(const std::vector<std::string>& options) {
+  if (started()) return false;
+  std::vector<std::string> arguments{vestrelBinary()};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  const pid_t child = fork();
+  if (child == 0) execVestrel(argv, pipeFds[1]);
+  close(pipeFds[1]);
+  if (child < 0) {
+    close(pipeFds[0]);
+    return false;
+  }
+  pid_ = child;
+  outputFd_ = pipeFds[0];
+  fcntl(outputFd_, F_SETFL, fcntl(outputFd_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+bool VestrelProcess::readSome(const Deadline& deadline) {
+  if (outputFd_ < 0) return false;
+  pollfd ready{outputFd_, POLLIN, 0};
+  if (poll(&ready, 1, deadline.remainingMs()) <= 0) return false;
+  char chunk[4096];
+  const ssize_t count = read(outputFd_, chunk, sizeof chunk);
+  if (count > 0) {
+    output_.append(chunk, static_cast<size_t>(count));
+    return true;
+  }
+  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  close(outputFd_);  // end of output
+  outputFd_ = -1;
+  return false;
+}
+
+void VestrelProcess::readAvailable() {
+  const Deadline now(Millis(0));
+  while (readSome(now)) {
+  }
+}
+
+char VestrelProcess::state() const {
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t nameEnd = line.rfind(')');  // the name may hold spaces
+  return nameEnd != std::string::npos && nameEnd + 2 < line.size() ? line[nameEnd + 2] : '?';
+}
+
+bool VestrelProcess::waitUntilIdle(Millis timeout) {
+  const Deadline deadline(timeout);
+  int sightings = 0;
+  while (started() && !deadline.passed()) {
+    readAvailable();
+    sightings = state() == 'S' ? sightings + 1 : 0;
+    if (sightings == kIdleSightings) return true;
+    std::this_thread::sleep_for(kStatePollInterval);
+  }
+  return false;
+}
+
+bool VestrelProcess::pause() {
+  if (!started() || kill(pid_, SIGSTOP) != 0) return false;
+  const Deadline deadline(kEndTimeout);
+  while (state() != 'T' && !deadline.passed()) std::this_thread::sleep_for(kStatePollInterval);
+  paused_ = state() == 'T';
+  return paused_;
+}
+
+void VestrelProcess::resume() {
+  if (started()) kill(pid_, SIGCONT);
+  paused_ = false;
+}
+
+bool VestrelProcess::waitForLines(size_t count, Millis timeout) {
+  const Deadline deadline(timeout);
+  auto lines = [this] { return static_cast<size_t>(std::count(output_.begin(), output_.end(), '\n')); };
+  while (lines() < count) {
+    if (!readSome(deadline)) return lines() >= count;
+  }
+  return true;
+}
+
+bool VestrelProcess::waitForText(std::string_view text, Millis timeout) {
+  const Deadline deadline(timeout);
+  while (output_.find(text) == std::string::npos) {
+    if (!readSome(deadline)) return output_.find(text) != std::string::npos;
+  }
+  return true;
+}
+
+ProcessResult VestrelProcess::stop(int signal) {
+  if (paused_) resume();  // a stopped process would not see the signal
+  if (started()) kill(pid_, signal);
+  return finish(Deadline(kEndTimeout));
+}
+
+ProcessResult VestrelProcess::finish(const Deadline& deadline) {
+  while (readSome(deadline)) {
+  }
+  ProcessResult result;
+  int waitStatus = 0;
+  bool reaped = false;
+  while (started() && !reaped && !deadline.passed()) {
+    reaped = waitpid(pid_, &waitStatus, WNOHANG) == pid_;
+    if (!reaped) std::this_thread::sleep_for(kReapPollInterval);
+  }
+  if (reaped) {
+    pid_ = -1;
+    result.status = describeStatus(waitStatus);
+  } else {
+    killAndReap();
+    result.status = "did not end in time: killed";
+  }
+  result.output = output_;
+  return result;
+}
+
+void VestrelProcess::killAndReap() {
+  if (!started()) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);  // SIGKILL cannot be caught, so this returns
+  pid_ = -1;
+}
+
+ProcessResult VestrelProcess::run(const std::vector<std::string>& options, Millis timeout) {
+  VestrelProcess process;
+  if (!process.start(options)) return {"", "could not start"};
+  return process.finish(Deadline(timeout));
+}
+
+std::optional<int> findLoopbackNumber() {
+  const ProcessResult listing = VestrelProcess::run({"-d"}, kEndTimeout);
+  std::istringstream lines(listing.output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t dot = line.find(". ");
+    const std::string number = line.substr(0, std::min(dot, line.size()));
+    const bool numbered = !number.empty() && std::all_of(number.begin(), number.end(), [](unsigned char c) {
+      return std::isdigit(c) != 0;
+    });
+    if (numbered && dot != std::string::npos && line.substr(dot + 2) == "lo") return std::stoi(number);
+  }
+  return std::nullopt;
+}
+
+}  // namespace vestrel::live
