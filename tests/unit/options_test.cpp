@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct ScanCase {
   bool logOpen = false;
   std::vector<std::string> filesCreated;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
 
 class OptionScan : public ::testing::TestWithParam<ScanCase> {};
 
@@ -131,6 +135,9 @@ struct NumberCase {
   int32_t value;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const NumberCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
 class DeviceNumberText : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(DeviceNumberText, ReadsLikeADecimalInteger) {
@@ -153,6 +160,9 @@ struct ChoiceCase {
   size_t listSize;
   std::optional<size_t> position;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.deviceNumber << " of " << c.listSize; }
 
 class DeviceChoice : public ::testing::TestWithParam<ChoiceCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ struct FramesCase {
   std::vector<Bytes> frames;
   std::string printed;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const FramesCase& c, std::ostream* out) { *out << c.name; }
 
 class HandleSegment : public ::testing::TestWithParam<FramesCase> {};
 
@@ -139,6 +143,9 @@ struct MalformedCase {
   bool printsPing;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const MalformedCase& c, std::ostream* out) { *out << c.name; }
+
 class MalformedFrame : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(MalformedFrame, ReadsOnlyCapturedBytes) {
@@ -211,6 +218,9 @@ struct NameCase {
   uint8_t id;
   const char* column;  // the name as it stands in the summary line
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const NameCase& c, std::ostream* out) { *out << int{c.id}; }
 
 class SummaryName : public ::testing::TestWithParam<NameCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,9 @@ struct OutOfStepCase {
   Bytes stream;
   Bytes keptAfterDrop;  // what is pending after dropToNextMarker
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const OutOfStepCase& c, std::ostream* out) { *out << c.name; }
 
 class OutOfStep : public ::testing::TestWithParam<OutOfStepCase> {};
 
