@@ -80,7 +80,7 @@ TEST(StreamBuffer, AppendMovesPendingBytesToMakeRoom) {
   StreamBuffer buffer;
   // Bring start to 4000 with 50 bytes pending behind it.
   const Bytes filler = msg(0x01, Bytes(4000 - 4, 0xAA));
-  const Bytes pending = header(0x0E, 150) + Bytes(46, 0x42);
+  const Bytes pending = header(0xFF, 0x0E, 150) + Bytes(46, 0x42);
   ASSERT_TRUE(append(buffer, filler + pending));
   extractBytes(buffer);
   ASSERT_EQ(buffer.start(), 4000);
@@ -163,8 +163,8 @@ TEST_P(OutOfStep, DropsToTheNextMarker) {
 INSTANTIATE_TEST_SUITE_P(
     Headers, OutOfStep,
     ::testing::Values(
-        OutOfStepCase{"LengthZero", header(0x25, 0) + Bytes{1, 2}, {}},
-        OutOfStepCase{"LengthThree", header(0x25, 3) + msg(0x25), msg(0x25)},
+        OutOfStepCase{"LengthZero", header(0xFF, 0x25, 0) + Bytes{1, 2}, {}},
+        OutOfStepCase{"LengthThree", header(0xFF, 0x25, 3) + msg(0x25), msg(0x25)},
         OutOfStepCase{"LengthOneMarkerLater", {0xFF, 0x00, 0x01, 0x00, 0x07, 0xFF, 0x0A}, {0xFF, 0x0A}},
         OutOfStepCase{"ProtocolByteBeforeMessage", Bytes{0x01} + msg(0x50, Bytes(60, 0)), msg(0x50, Bytes(60, 0))},
         OutOfStepCase{"UnmarkedHugeLengthNoMarker", {0x01, 0x02, 0xF0, 0xF0, 0x05}, {}}),
@@ -183,14 +183,14 @@ TEST(StreamBuffer, ProtocolByteBeforeFirstMessageRecovers) {
 TEST(StreamBuffer, MarkedLengthWithinCapacityWaitsForItsBytes) {
   // Lengths from 4 to 4096 are trusted, marked or not.
   StreamBuffer buffer;
-  ASSERT_TRUE(append(buffer, header(0x0A, 4096, 0x00) + Bytes(10, 0)));
+  ASSERT_TRUE(append(buffer, header(0x00, 0x0A, 4096) + Bytes(10, 0)));
   EXPECT_EQ(buffer.front(), Front::NeedMore);
 }
 
 TEST(StreamBuffer, TooLongMessageIsPassedOverAcrossAppends) {
   StreamBuffer buffer;
   const uint16_t length = 6000;
-  ASSERT_TRUE(append(buffer, header(0x0F, length) + Bytes(996, 0x41)));
+  ASSERT_TRUE(append(buffer, header(0xFF, 0x0F, length) + Bytes(996, 0x41)));
   ASSERT_EQ(buffer.front(), Front::TooLong);
   EXPECT_EQ(buffer.frontHeader().id, 0x0F);
   EXPECT_EQ(buffer.frontHeader().length, length);
@@ -213,7 +213,7 @@ TEST(StreamBuffer, TooLongMessageIsPassedOverAcrossAppends) {
 
 TEST(StreamBuffer, RefusedAppendKeepsWhatIsOwed) {
   StreamBuffer buffer;
-  ASSERT_TRUE(append(buffer, header(0x0F, 5000)));
+  ASSERT_TRUE(append(buffer, header(0xFF, 0x0F, 5000)));
   buffer.dropFrontMessage();
   ASSERT_EQ(buffer.discardOwed(), 4996u);
   EXPECT_FALSE(append(buffer, Bytes(4996 + 4097, 0)));
