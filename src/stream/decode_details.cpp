@@ -1,26 +1,31 @@
 #include "stream/decode_details.h"
 
+#include <array>
+
+#include "decode/client_decoders.h"
+#include "decode/server_decoders.h"
 #include "stream/console.h"
 
 namespace vestrel {
 
 namespace {
 
-// One table per direction: id to decoder. Messages without a row end their
-// line right after the summary.
-constexpr std::span<const DecoderEntry> kClientDecoders{};
-constexpr std::span<const DecoderEntry> kServerDecoders{};
+using DecoderIndex = std::array<Decoder, 256>;
 
-Decoder lookUp(std::span<const DecoderEntry> table, uint8_t id) {
-  for (const DecoderEntry& entry : table) {
-    if (entry.id == id) return entry.decoder;
-  }
-  return nullptr;
+// Every id of a direction, with or without a decoder, so a lookup is one step.
+DecoderIndex indexById(std::span<const DecoderEntry> table) {
+  DecoderIndex index{};
+  for (const DecoderEntry& entry : table) index[entry.id] = entry.decoder;
+  return index;
 }
 
 }  // namespace
 
-Decoder findDecoder(uint8_t id, bool sent) { return lookUp(sent ? kClientDecoders : kServerDecoders, id); }
+Decoder findDecoder(uint8_t id, bool sent) {
+  static const DecoderIndex client = indexById(clientDecoders());
+  static const DecoderIndex server = indexById(serverDecoders());
+  return (sent ? client : server)[id];
+}
 
 void decodeDetails(MessageReader& reader, bool sent, const Options& options) {
   if (const Decoder decoder = findDecoder(reader.id(), sent)) {

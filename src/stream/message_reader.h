@@ -4,6 +4,7 @@
 // starts past the end yields 0 or an empty text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -38,7 +39,8 @@ class MessageReader {
   uint32_t readDword();
   uint8_t readByte();
   std::string_view readString();
-  void skip(uint8_t count) { pos_ += count; }
+  // Counts beyond any message are cut, so the position cannot overflow.
+  void skip(size_t count) { pos_ += static_cast<int32_t>(count < 0x10000 ? count : 0x10000); }
   bool atEnd() const { return pos_ == size_; }
   // True once no byte of the message is left to read.
   bool exhausted() const { return pos_ >= size_; }

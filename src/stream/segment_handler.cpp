@@ -3,7 +3,10 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
+#include "log/hex_dump.h"
 #include "stream/console.h"
 #include "stream/decode_details.h"
 #include "stream/message_names.h"
@@ -22,11 +25,21 @@ void finishMessage(const Monitor& monitor) {
   if (monitor.flushEachMessage) std::fflush(console());
 }
 
+// A log that cannot be written (a full disk, a lost share) is given up
+// with one message, rather than left with gaps nobody knows about.
+void logMessage(Monitor& monitor, const MessageReader& reader, bool sent) {
+  if (monitor.log == nullptr || writeHexDump(monitor.log, reader, directionText(sent))) return;
+  consolePrint("Error: Unable to write to log file %s (%s); logging stopped.\n", monitor.options.logFileName.c_str(),
+               std::strerror(errno));
+  monitor.log = nullptr;
+}
+
 void printMessage(Monitor& monitor, bool sent) {
   MessageReader reader;
   monitor.buffer.extract(reader);
   printSummary(sent, reader.id());
   decodeDetails(reader, sent, monitor.options);
+  logMessage(monitor, reader, sent);
   finishMessage(monitor);
 }
 

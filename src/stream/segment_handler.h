@@ -17,9 +17,11 @@ inline constexpr uint16_t kBncsPort = 6112;
 
 // Everything the handler keeps between frames.
 struct Monitor {
-  explicit Monitor(const Options& options) : options(options) {}
+  explicit Monitor(const Options& options) : options(options), log(options.logFile.get()) {}
 
   const Options& options;
+  // Where the hex dumps go; none once a write to it has failed.
+  FILE* log;
   StreamBuffer buffer;
   // Until the first payload is seen the stream may start mid-message, so
   // that payload is searched for the first marker.

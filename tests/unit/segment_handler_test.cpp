@@ -29,27 +29,30 @@ Bytes fromServer(const Bytes& payload, FrameShape shape = {}) {
   return tcpFrame(kBncsPort, kClientPort, payload, shape);
 }
 
-std::string sentLine(uint8_t id) {
+std::string summaryLine(const char* direction, uint8_t id, const std::string& details) {
   char line[80];
-  std::snprintf(line, sizeof line, "Sent -> [0x%2.2X] %-20s -> \n", id, messageName(id));
-  return line;
+  std::snprintf(line, sizeof line, "%s -> [0x%2.2X] %-20s -> ", direction, id, messageName(id));
+  return line + details;
 }
-std::string rcvdLine(uint8_t id) {
-  char line[80];
-  std::snprintf(line, sizeof line, "Rcvd -> [0x%2.2X] %-20s -> \n", id, messageName(id));
-  return line;
+// details: what the message's decoder prints; a bare newline without one.
+std::string sentLine(uint8_t id, const std::string& details = "\n") { return summaryLine("Sent", id, details); }
+std::string rcvdLine(uint8_t id, const std::string& details = "\n") { return summaryLine("Rcvd", id, details); }
+
+std::string pingDetails(uint32_t cookie) {
+  char text[40];
+  std::snprintf(text, sizeof text, "Ping value: 0x%X\n", cookie);
+  return text;
 }
 
-std::string repeat(const std::string& text, size_t times) {
-  std::string all;
-  for (size_t i = 0; i < times; ++i) all += text;
-  return all;
-}
-
-// Many small messages back to back.
+// Many small messages back to back, and their lines.
 Bytes pings(size_t count) {
   Bytes all;
   for (size_t i = 0; i < count; ++i) all = all + msg(0x25, dword(static_cast<uint32_t>(i)));
+  return all;
+}
+std::string sentPingLines(size_t count) {
+  std::string all;
+  for (size_t i = 0; i < count; ++i) all += sentLine(0x25, pingDetails(static_cast<uint32_t>(i)));
   return all;
 }
 
@@ -73,67 +76,82 @@ TEST_P(HandleSegment, PrintsEveryMessageOnce) {
 }
 
 const Bytes kPing = msg(0x25, dword(0x1234));
-const Bytes kAuthInfo = msg(0x50, dword(0) + test::raw("68XIRATS") + dword(0xD3) + Bytes(24, 0) + cstr("USA") +
+const std::string kSentPing = sentLine(0x25, pingDetails(0x1234));
+const std::string kRcvdPing = rcvdLine(0x25, pingDetails(0x1234));
+
+const Bytes kAuthInfo = msg(0x50, dword(0) + test::raw("68XIRATS") + dword(0xD3) + Bytes(20, 0) + cstr("USA") +
                                       cstr("United States"));
+const std::string kSentAuthInfo = sentLine(0x50,
+                                           "Protocol ID:\t 0\n"
+                                           "\t\t\t\t       Platform ID:\t 68XI\n"
+                                           "\t\t\t\t       Program ID:\t RATS\n"
+                                           "\t\t\t\t       Version byte:\t 0xD3\n"
+                                           "\t\t\t\t       Product Langauge: 0\n"
+                                           "\t\t\t\t       Local IP:\t 0.0.0.0\n"
+                                           "\t\t\t\t       Timezone Bias:\t 0\n"
+                                           "\t\t\t\t       Locale ID:\t 0\n"
+                                           "\t\t\t\t       Langauge ID:\t 0\n"
+                                           "\t\t\t\t       Country Abbr.:\t USA\n"
+                                           "\t\t\t\t       Country Name:\t United States\n");
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, HandleSegment,
     ::testing::Values(
-        FramesCase{"OneMessageToServer", {toServer(kPing)}, sentLine(0x25)},
-        FramesCase{"OneMessageFromServer", {fromServer(kPing)}, rcvdLine(0x25)},
-        FramesCase{"PortToItselfIsSent", {tcpFrame(kBncsPort, kBncsPort, kPing)}, sentLine(0x25)},
-        FramesCase{"OtherPortsIgnored", {tcpFrame(80, 443, kPing), toServer(kPing)}, sentLine(0x25)},
-        FramesCase{"UdpIgnored", {toServer(kPing, {.protocol = 17}), fromServer(msg(0x0A))}, rcvdLine(0x0A)},
-        FramesCase{"TwoMessagesInOneSegment", {toServer(kPing + kAuthInfo)}, sentLine(0x25) + sentLine(0x50)},
+        FramesCase{"OneMessageToServer", {toServer(kPing)}, kSentPing},
+        FramesCase{"OneMessageFromServer", {fromServer(kPing)}, kRcvdPing},
+        FramesCase{"PortToItselfIsSent", {tcpFrame(kBncsPort, kBncsPort, kPing)}, kSentPing},
+        FramesCase{"OtherPortsIgnored", {tcpFrame(80, 443, kPing), toServer(kPing)}, kSentPing},
+        FramesCase{"UdpIgnored", {toServer(kPing, {.protocol = 17}), fromServer(msg(0x0A))}, rcvdLine(0x0A, "Unique name: , Statstring: , Account name: \n")},
+        FramesCase{"TwoMessagesInOneSegment", {toServer(kPing + kAuthInfo)}, kSentPing + kSentAuthInfo},
         FramesCase{"SplitOverTwoSegments",
                    {toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 10)),
                     toServer(Bytes(kAuthInfo.begin() + 10, kAuthInfo.end()))},
-                   sentLine(0x50)},
+                   kSentAuthInfo},
         FramesCase{"HeaderSplitInsideLengthField",
                    {toServer({0xFF, 0x25, 0x08}), toServer({0x00, 1, 2, 3, 4})},
-                   sentLine(0x25)},
+                   sentLine(0x25, pingDetails(0x04030201))},
         FramesCase{"LabelledByTheSegmentThatCompletesIt",
                    {fromServer(Bytes(kPing.begin(), kPing.begin() + 5)),
                     toServer(Bytes(kPing.begin() + 5, kPing.end()))},
-                   sentLine(0x25)},
+                   kSentPing},
         FramesCase{"BareAcknowledgementChangesNothing",
                    {toServer({}), toServer(Bytes{0x01, 0x02} + kPing)},
-                   sentLine(0x25)},
-        FramesCase{"FirstPayloadSyncsToMarker", {toServer(Bytes{0x01} + kAuthInfo)}, sentLine(0x50)},
+                   kSentPing},
+        FramesCase{"FirstPayloadSyncsToMarker", {toServer(Bytes{0x01} + kAuthInfo)}, kSentAuthInfo},
         FramesCase{"FirstPayloadWithoutMarkerDropped",
                    {toServer({0x01, 0x02, 0x03}), fromServer(kPing)},
-                   rcvdLine(0x25)},
+                   kRcvdPing},
         FramesCase{"LoneByteIgnored", {toServer(kPing), toServer({0x01}), toServer(kPing)},
-                   sentLine(0x25) + sentLine(0x25)},
+                   kSentPing + kSentPing},
         FramesCase{"ProtocolByteWithFirstMessageOfLaterConnection",
                    {toServer(kPing), toServer(Bytes{0x01} + kAuthInfo), fromServer(kPing)},
-                   sentLine(0x25) + sentLine(0x50) + rcvdLine(0x25)},
+                   kSentPing + kSentAuthInfo + kRcvdPing},
         FramesCase{"ZeroLengthHeaderDoesNotStall",
                    {toServer(kPing), toServer(header(0xFF, 0x25, 0) + Bytes{7, 7} + kPing)},
-                   sentLine(0x25) + sentLine(0x25)},
+                   kSentPing + kSentPing},
         FramesCase{"GarbageWithoutMarkerDroppedWhole",
                    {toServer(kPing), toServer({0x01, 0x02, 0x03, 0x20, 0x05}), toServer(kPing)},
-                   sentLine(0x25) + sentLine(0x25)},
+                   kSentPing + kSentPing},
         // Lengths the buffer can hold are trusted whatever the first byte.
         FramesCase{"UnmarkedBytesWithFittingLengthCutAsMessage",
                    {toServer(kPing), toServer({0x01, 0x02, 0x08, 0x00, 1, 2, 3, 4})},
-                   sentLine(0x25) + sentLine(0x02)},
-        FramesCase{"LargePayloadOfSmallMessages", {toServer(pings(500))}, repeat(sentLine(0x25), 500)},
+                   kSentPing + sentLine(0x02)},
+        FramesCase{"LargePayloadOfSmallMessages", {toServer(pings(500))}, sentPingLines(500)},
         FramesCase{"LargePayloadAfterPendingBytes",
                    {toServer(Bytes(kPing.begin(), kPing.begin() + 3)),
                     toServer(Bytes(kPing.begin() + 3, kPing.end()) + pings(700))},
-                   repeat(sentLine(0x25), 701)},
+                   kSentPing + sentPingLines(700)},
         FramesCase{"TooLongMessageThenNormalOnes",
                    {fromServer(header(0xFF, 0x0F, 6000) + Bytes(2996, 0xFF)), fromServer(Bytes(3000, 0x41)),
                     fromServer(kPing), toServer(kAuthInfo)},
-                   "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 6000 bytes)\n" + rcvdLine(0x25) +
-                       sentLine(0x50)},
+                   "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 6000 bytes)\n" + kRcvdPing +
+                       kSentAuthInfo},
         FramesCase{"TooLongMessageInOneSegmentWithFollowers",
                    {toServer(header(0xFF, 0x0E, 5000) + Bytes(4996, 0x41) + kPing)},
-                   "Sent -> [0x0E] SID_CHATCOMMAND      -> (too long to decode: 5000 bytes)\n" + sentLine(0x25)},
+                   "Sent -> [0x0E] SID_CHATCOMMAND      -> (too long to decode: 5000 bytes)\n" + kSentPing},
         FramesCase{"MaximumLengthMessageIsShown",
                    {toServer(msg(0x0F, Bytes(4092, 0x41)) + kPing)},
-                   sentLine(0x0F) + sentLine(0x25)}),
+                   sentLine(0x0F) + kSentPing}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Frames whose headers disagree with what was captured.
@@ -154,10 +172,10 @@ TEST_P(MalformedFrame, ReadsOnlyCapturedBytes) {
   Monitor monitor(options);
   monitor.syncPending = false;
   handleSegment(monitor, GetParam().frame);
-  EXPECT_EQ(output.text(), GetParam().printsPing ? sentLine(0x25) : "");
+  EXPECT_EQ(output.text(), GetParam().printsPing ? kSentPing : "");
   // Whatever came before, a good frame is still shown.
   handleSegment(monitor, toServer(msg(0x0A)));
-  EXPECT_NE(output.text().find(sentLine(0x0A)), std::string::npos);
+  EXPECT_TRUE(output.text().ends_with(sentLine(0x0A, "Username: , Statstring: \n")));
 }
 
 Bytes truncated(Bytes frame, size_t length) {
@@ -191,7 +209,7 @@ TEST(HandleSegment, MessageLinePrintedOnlyWhenComplete) {
   handleSegment(monitor, toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 20)));
   EXPECT_EQ(output.text(), "");
   handleSegment(monitor, toServer(Bytes(kAuthInfo.begin() + 20, kAuthInfo.end())));
-  EXPECT_EQ(output.text(), sentLine(0x50));
+  EXPECT_EQ(output.text(), kSentAuthInfo);
 }
 
 TEST(HandleSegment, LongStreamOfGarbageNeverStalls) {
@@ -211,7 +229,75 @@ TEST(HandleSegment, LongStreamOfGarbageNeverStalls) {
   const size_t before = output.text().size();
   for (int i = 0; i < 3000; ++i) handleSegment(monitor, toServer(kPing));
   EXPECT_GT(output.text().size(), before);
-  EXPECT_TRUE(output.text().ends_with(sentLine(0x25)));
+  EXPECT_TRUE(output.text().ends_with(kSentPing));
+}
+
+std::string fileText(FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  return text;
+}
+
+// The log holds the dump of every message cut from the stream, whatever its
+// id, in stream order, and nothing else.
+TEST(TrafficLog, HoldsOnlyTheDumps) {
+  test::ConsoleCapture output;
+  Options options;
+  options.showUnknown = true;
+  options.logFile.reset(std::tmpfile());
+  ASSERT_NE(options.logFile, nullptr);
+  Monitor monitor(options);
+  handleSegment(monitor, toServer(Bytes{0x01} + kPing));
+  handleSegment(monitor, fromServer(header(0xFF, 0x0F, 5000) + Bytes(200, 0x41)));
+  handleSegment(monitor, fromServer(Bytes(4796, 0x41) + msg(0x99, Bytes{0x20})));
+  handleSegment(monitor, toServer(test::head(kPing, 3)));
+  handleSegment(monitor, toServer(test::tail(kPing, 3)));
+
+  EXPECT_EQ(fileText(options.logFile.get()),
+            "Sent packet 0x25, Length 8:\n"
+            "0000 FF 25 08 00 34 12 00 00                         \xFF%..4...\n\n"
+            "Rcvd packet 0x99, Length 5:\n"
+            "0000 FF 99 05 00 20                                  \xFF\x99.. \n\n"
+            "Sent packet 0x25, Length 8:\n"
+            "0000 FF 25 08 00 34 12 00 00                         \xFF%..4...\n\n");
+  EXPECT_EQ(output.text(), kSentPing +
+                               "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 5000 bytes)\n" +
+                               rcvdLine(0x99) + kSentPing);
+}
+
+// A shortened text on the console is whole in the log.
+TEST(TrafficLog, ShortenedTextIsWholeInTheDump) {
+  test::ConsoleCapture output;
+  Options options;
+  options.logFile.reset(std::tmpfile());
+  Monitor monitor(options);
+  handleSegment(monitor, toServer(msg(0x0E, cstr("0123456789012345678901234567890123456789"))));
+  EXPECT_EQ(output.text(), sentLine(0x0E, "012345678901234567890123456789012 [...]\n"));
+  EXPECT_EQ(fileText(options.logFile.get()),
+            "Sent packet 0x0E, Length 45:\n"
+            "0000 FF 0E 2D 00 30 31 32 33 34 35 36 37 38 39 30 31 \xFF.-.012345678901\n"
+            "0010 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 2345678901234567\n"
+            "0020 38 39 30 31 32 33 34 35 36 37 38 39 00          890123456789.\n\n");
+}
+
+// A log that cannot be written is given up with one message; the console
+// goes on.
+TEST(TrafficLog, FailedWriteIsReportedOnceAndLoggingStops) {
+  test::ConsoleCapture output;
+  Options options;
+  options.logFileName = "/dev/full";
+  options.logFile.reset(std::fopen("/dev/full", "w"));
+  ASSERT_NE(options.logFile, nullptr);
+  Monitor monitor(options);
+  handleSegment(monitor, toServer(kPing + kPing));
+  handleSegment(monitor, toServer(kPing));
+  EXPECT_EQ(output.text(), kSentPing +
+                               "Error: Unable to write to log file /dev/full (No space left on device); "
+                               "logging stopped.\n" +
+                               kSentPing + kSentPing);
+  EXPECT_EQ(monitor.log, nullptr);
 }
 
 struct NameCase {
@@ -232,7 +318,8 @@ TEST_P(SummaryName, PaddedToTwentyColumns) {
   handleSegment(monitor, toServer(msg(GetParam().id)));
   char id[8];
   std::snprintf(id, sizeof id, "%2.2X", GetParam().id);
-  EXPECT_EQ(output.text(), std::string("Sent -> [0x") + id + "] " + GetParam().column + " -> \n");
+  EXPECT_TRUE(output.text().starts_with(std::string("Sent -> [0x") + id + "] " + GetParam().column + " -> "))
+      << output.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SummaryName,

@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include "decoder_cases.h"
+#include "stream/decode_details.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -43,6 +46,45 @@ ConsoleCapture::~ConsoleCapture() {
 std::string ConsoleCapture::text() {
   std::fflush(stream_);
   return {buffer_, size_};
+}
+
+std::string decodedDetails(bool sent, const Bytes& message, Flags flags) {
+  ConsoleCapture output;
+  Options options;
+  options.showUnknown = flags.showUnknown;
+  options.fullStrings = flags.fullStrings;
+  MessageReader reader;
+  reader.attach(message.data());
+  decodeDetails(reader, sent, options);
+  return output.text();
+}
+
+Bytes counting(size_t count, uint8_t first) {
+  Bytes bytes;
+  for (size_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(first + i));
+  return bytes;
+}
+
+std::string countingHex(size_t count, uint8_t first) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (const uint8_t byte : counting(count, first)) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+  }
+  return hex;
+}
+
+std::string repeated(std::string_view text, size_t times) {
+  std::string all;
+  for (size_t i = 0; i < times; ++i) all += text;
+  return all;
+}
+
+std::string digits(size_t length) {
+  std::string text;
+  for (size_t i = 0; i < length; ++i) text += static_cast<char>('0' + i % 10);
+  return text;
 }
 
 }  // namespace vestrel::test

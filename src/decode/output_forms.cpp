@@ -1,0 +1,132 @@
+#include "decode/output_forms.h"
+
+#include <string>
+
+#include "decode/file_time.h"
+#include "stream/console.h"
+
+namespace vestrel {
+
+namespace {
+
+bool isControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Up to four bytes, stopping at the first zero, as "%4.4s" reads them.
+std::string_view fourCharCode(const uint8_t (&bytes)[4]) {
+  size_t length = 0;
+  while (length < 4 && bytes[length] != 0) ++length;
+  return {reinterpret_cast<const char*>(bytes), length};
+}
+
+}  // namespace
+
+const char* lookUpText(std::span<const CodeText> rows, uint32_t code) {
+  for (const CodeText& row : rows) {
+    if (row.code == code) return row.text;
+  }
+  return nullptr;
+}
+
+const char* consoleSafe(std::string_view raw) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  // One buffer for the whole run: texts are printed one at a time, and its
+  // capacity settles at the longest text seen.
+  static std::string safe;
+  safe.clear();
+  for (const char character : raw) {
+    const auto byte = static_cast<uint8_t>(character);
+    if (isControl(byte)) {
+      safe += "\\x";
+      safe += kHexDigits[byte >> 4];
+      safe += kHexDigits[byte & 0x0F];
+    } else {
+      safe += character;
+    }
+  }
+  return safe.c_str();
+}
+
+void printNumber(MessageReader& reader, const char* format) { consolePrint(format, reader.readDword()); }
+
+void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table) {
+  const uint32_t code = reader.readDword();
+  consolePrint(numberFormat, code);
+  if (const char* text = lookUpText(table.rows, code)) {
+    consolePrint("%s", text);
+  } else {
+    consolePrint(table.otherwise, code);
+  }
+}
+
+void printCode(MessageReader& reader, const CodeTable& table) {
+  const uint32_t code = reader.readDword();
+  if (const char* text = lookUpText(table.rows, code)) {
+    consolePrint("%s", text);
+  } else {
+    consolePrint(table.otherwise, code);
+  }
+}
+
+void printFourCharCode(MessageReader& reader, const char* format) {
+  uint8_t bytes[4];
+  for (uint8_t& byte : bytes) byte = reader.readByte();
+  char aligned[32];
+  std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCode(bytes)));
+  consolePrint(format, aligned);
+}
+
+void printAddress(MessageReader& reader, const char* format) {
+  uint8_t octets[4];
+  for (uint8_t& octet : octets) octet = reader.readByte();
+  char dotted[16];
+  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+  consolePrint(format, dotted);
+}
+
+void printByteRun(MessageReader& reader, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const bool present = !reader.exhausted();
+    const uint8_t byte = reader.readByte();
+    if (present) consolePrint("%2.2X", byte);
+  }
+}
+
+void printFileTime(MessageReader& reader, const char* format) {
+  const uint64_t low = reader.readDword();
+  const uint64_t high = reader.readDword();
+  const CalendarTime time = calendarFromFileTime(high << 32 | low);
+  consolePrint(format, time.day, time.month, time.year, time.hour, time.minute, time.second);
+}
+
+void printText(MessageReader& reader, const char* format) { consolePrint(format, consoleSafe(reader.readString())); }
+
+void printTruncated(MessageReader& reader, const Options& options, size_t limit, size_t keep, const char* format,
+                    const char* markedFormat) {
+  const std::string_view text = reader.readString();
+  if (options.fullStrings || text.size() <= limit) {
+    consolePrint(format, consoleSafe(text));
+  } else {
+    consolePrint(markedFormat, consoleSafe(text.substr(0, keep)));
+  }
+}
+
+void printUnknownNumber(MessageReader& reader, const Options& options, const char* format) {
+  if (options.showUnknown) {
+    printNumber(reader, format);
+  } else {
+    reader.skip(4);
+  }
+}
+
+void printUnknownBytes(MessageReader& reader, const Options& options, const char* label, size_t count,
+                       const char* separator) {
+  if (options.showUnknown) {
+    consolePrint("%s", label);
+    printByteRun(reader, count);
+    consolePrint("%s", separator);
+  } else {
+    reader.skip(count);
+  }
+}
+
+}  // namespace vestrel

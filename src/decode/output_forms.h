@@ -1,0 +1,76 @@
+// The forms every decoder prints its fields in. A decoder is a list of
+// form calls in field order; each form reads its field through the reader
+// (so nothing outside the message is ever read), applies -u and -s, makes
+// network text safe for the terminal and prints with the decoder's format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "capture/options.h"
+#include "stream/message_reader.h"
+
+namespace vestrel {
+
+// A number's meaning, e.g. a result code and its text.
+struct CodeText {
+  uint32_t code;
+  const char* text;
+};
+
+// Texts for a field's known codes, and what to print for any other code
+// (a format that may show the code with one conversion, e.g. "EID_UNK0x%8.8X, ").
+struct CodeTable {
+  std::span<const CodeText> rows;
+  const char* otherwise;
+};
+
+// The row's text for code, or nullptr.
+const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
+
+// Network text with every byte below 0x20 and 0x7F written as \xHH, so a
+// peer cannot drive the terminal. Valid until the next call.
+const char* consoleSafe(std::string_view raw);
+
+// A dword printed with format's one numeric conversion ("0x%X", "%u", ...).
+void printNumber(MessageReader& reader, const char* format);
+
+// A dword, printed with numberFormat, followed by its text from table.
+void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table);
+// A dword shown by its text alone.
+void printCode(MessageReader& reader, const CodeTable& table);
+
+// A dword whose four bytes, in message order, are a code like "68XI": up to
+// the first zero byte, right-aligned in four columns as "%4.4s" would.
+// format takes it with "%s".
+void printFourCharCode(MessageReader& reader, const char* format);
+
+// A dword whose bytes, in message order, are the octets of an IPv4 address,
+// in dotted decimal; format takes it with "%s".
+void printAddress(MessageReader& reader, const char* format);
+
+// count bytes as two hex digits each, nothing between; bytes past the
+// message's end print nothing.
+void printByteRun(MessageReader& reader, size_t count);
+
+// A 64-bit file time (low dword first) in UTC; format takes day, month,
+// year, hour, minute, second, each with "%u".
+void printFileTime(MessageReader& reader, const char* format);
+
+// A text, printed with format's "%s".
+void printText(MessageReader& reader, const char* format);
+
+// A text that is shortened on the console unless -s: longer than limit
+// bytes, its first keep bytes go through markedFormat (which adds " [...]").
+void printTruncated(MessageReader& reader, const Options& options, size_t limit, size_t keep, const char* format,
+                    const char* markedFormat);
+
+// Fields of unknown meaning: printed with -u, else passed over so the fields
+// after them are read at the right place.
+void printUnknownNumber(MessageReader& reader, const Options& options, const char* format);
+void printUnknownBytes(MessageReader& reader, const Options& options, const char* label, size_t count,
+                       const char* separator = "");
+
+}  // namespace vestrel
