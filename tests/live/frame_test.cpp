@@ -2,6 +2,7 @@
 // not plain TCP segments, and that it goes on working after them.
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "live_fixture.h"
 
@@ -106,25 +107,28 @@ CraftedFrame betweenPorts(uint16_t source, uint16_t destination) {
 }
 
 std::vector<FrameCase> frameCases() {
-  const std::string command = sentLine(0x0E, "SID_CHATCOMMAND");
+  const auto command = [](std::string_view text) {
+    return sentLine(0x0E, "SID_CHATCOMMAND", std::string(text) + "\n");
+  };
   return {
       {"UdpToTheChatPortIsIgnored", udpDatagram(), ""},
       {"BareAckIsIgnoredEvenWithPadding", bareAckWithPadding(), ""},
-      {"PaddingAfterTheDatagramIsNotPayload", paddingAfterPayload(), command},
+      {"PaddingAfterTheDatagramIsNotPayload", paddingAfterPayload(), command("hi")},
       {"TotalLengthBeyondTheFrameUsesTheCapturedBytes",
-       totalLength(chatCommand("short"), kHeaderBytes + chatCommand("short").size() + 300), command},
-      {"CaptureCutInsideThePayloadUsesTheCapturedBytes", cutAfterFirstMessage(), command},
+       totalLength(chatCommand("short"), kHeaderBytes + chatCommand("short").size() + 300), command("short")},
+      {"CaptureCutInsideThePayloadUsesTheCapturedBytes", cutAfterFirstMessage(), command("kept")},
       {"TotalLengthOfJustTheHeadersIsIgnored", totalLength(ping(7), kHeaderBytes), ""},
       {"TotalLengthShorterThanTheHeadersIsIgnored", totalLength(ping(7), 30), ""},
-      {"IpOptionsAreSteppedOver", withIpOptions(), command},
-      {"TcpOptionsAreSteppedOver", withTcpOptions(), command},
-      {"LongestHeadersAreSteppedOver", withLongestHeaders(), command},
+      {"IpOptionsAreSteppedOver", withIpOptions(), command("ip options")},
+      {"TcpOptionsAreSteppedOver", withTcpOptions(), command("tcp options")},
+      {"LongestHeadersAreSteppedOver", withLongestHeaders(), command("longest headers")},
       {"IpHeaderLengthBelowTwentyIsIgnored", withIpHeaderWords(4), ""},
       {"IpHeaderLengthBeyondTheFrameIsIgnored", withIpHeaderWords(15), ""},
       {"TcpDataOffsetBelowTwentyIsIgnored", withTcpHeaderWords(4), ""},
       {"FrameEndingInsideTheIpHeaderIsIgnored", cutTo(kEthernetBytes + 12), ""},
       {"FrameEndingInsideTheTcpHeaderIsIgnored", cutTo(kEthernetBytes + 20 + 10), ""},
-      {"SegmentFromTheChatPortIsRcvd", betweenPorts(kChatPort, 40000), rcvdLine(0x0F, "SID_CHATEVENT")},
+      {"SegmentFromTheChatPortIsRcvd", betweenPorts(kChatPort, 40000),
+       rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "crafted"))},
       {"SegmentBetweenOtherPortsIsIgnored", betweenPorts(40000, 40001), ""},
   };
 }
@@ -137,7 +141,7 @@ TEST_P(FrameCaseTest, TakesOnlyTheSegmentPayload) {
   ChatConnection chat = connect();
   chat.clientSends(clientAuthInfo());
   inject(GetParam().frame);
-  expectLines(sentLine(0x50, "SID_AUTH_INFO") + GetParam().lines);
+  expectLines(sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) + GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Crafted, FrameCaseTest, testing::ValuesIn(frameCases()),

@@ -1,6 +1,11 @@
 #include "live_fixture.h"
 
+#include <stdlib.h>
+
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "private_network.h"
 
@@ -11,8 +16,9 @@ namespace {
 constexpr Millis kBannerTimeout{5000};
 constexpr Millis kLinesTimeout{5000};
 constexpr Millis kSettleTimeout{2000};
-// An id no case uses, so its line can only be the end mark's.
-constexpr uint8_t kEndMarkId = 0xEE;
+constexpr Millis kLogTimeout{5000};
+constexpr Millis kLogPollInterval{10};
+const std::string kEndMarkLine = sentLine(0xEE, "SID_UNK0xEE");
 
 std::string format(const char* pattern, auto... values) {
   char text[256];
@@ -22,10 +28,20 @@ std::string format(const char* pattern, auto... values) {
 
 const char* directionText(Side from) { return from == Side::Client ? "Sent" : "Rcvd"; }
 
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
 }  // namespace
 
-std::string summaryLine(Side from, uint8_t id, std::string_view name) {
-  return format("%s -> [0x%2.2X] %-20s -> \n", directionText(from), id, std::string(name).c_str());
+std::string pingDetails(uint32_t cookie) { return format("Ping value: 0x%X\n", cookie); }
+
+std::string summaryLine(Side from, uint8_t id, std::string_view name, std::string_view details) {
+  return format("%s -> [0x%2.2X] %-20s -> ", directionText(from), id, std::string(name).c_str()) +
+         std::string(details);
 }
 
 std::string tooLongLine(Side from, uint8_t id, std::string_view name, unsigned length) {
@@ -40,6 +56,20 @@ Bytes oversizeMessage(uint8_t id, uint16_t length) {
     message.insert(message.end(), filler.begin(), filler.end());
   }
   return head(message, length);
+}
+
+ScratchDirectory::ScratchDirectory() {
+  char pattern[] = "/tmp/vestrel-live-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    ADD_FAILURE() << "cannot make a scratch directory";
+    return;
+  }
+  path_ = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 void PrivateNetworkTest::SetUp() {
@@ -76,14 +106,36 @@ void LiveCaptureTest::settleCapture() {
   EXPECT_TRUE(vestrel_.waitUntilIdle(kSettleTimeout)) << "the program never went back to waiting for frames";
 }
 
-void LiveCaptureTest::expectLines(const std::string& lines, int signal) {
+void LiveCaptureTest::finishTraffic() {
   ChatConnection endMarkConnection = connect();
-  endMarkConnection.clientSends(msg(kEndMarkId));
-  const std::string endMarkLine = sentLine(kEndMarkId, "SID_UNK0xEE");
-  EXPECT_TRUE(vestrel_.waitForText(endMarkLine, kLinesTimeout)) << "the end mark's line never came";
+  endMarkConnection.clientSends(endMark());
+  EXPECT_TRUE(vestrel_.waitForText(kEndMarkLine, kLinesTimeout)) << "the end mark's line never came";
+}
+
+void LiveCaptureTest::stopAndExpect(const std::string& lines, int signal) {
   const ProcessResult result = vestrel_.stop(signal);
-  EXPECT_EQ(result.output, kBanner + lines + endMarkLine);
+  EXPECT_EQ(result.output, kBanner + lines + kEndMarkLine);
   EXPECT_EQ(result.status, "exit 0");
+}
+
+void LiveCaptureTest::expectLines(const std::string& lines, int signal) {
+  finishTraffic();
+  stopAndExpect(lines, signal);
+}
+
+void LiveCaptureTest::expectLinesAndLog(const std::string& lines, const std::filesystem::path& logFile,
+                                        const std::string& log, int signal) {
+  finishTraffic();
+  // The end mark's dump is written just after its line, so give it a moment.
+  const Deadline deadline(kLogTimeout);
+  std::string logSoFar = readFile(logFile);
+  while (logSoFar != log && !deadline.passed()) {
+    std::this_thread::sleep_for(kLogPollInterval);
+    logSoFar = readFile(logFile);
+  }
+  EXPECT_EQ(logSoFar, log) << "the log as the running program left it";
+  stopAndExpect(lines, signal);
+  EXPECT_EQ(readFile(logFile), log) << "the log after the program ended";
 }
 
 }  // namespace vestrel::live

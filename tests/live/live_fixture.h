@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,24 @@
 namespace vestrel::live {
 
 inline const std::string kBanner = "Monitoring 'lo' for BNCS traffic...\n";
+
+// The message expectLines sends last, on a connection of its own: an id no
+// case uses and no decoder reads, so its line can only be the end mark's.
+inline Bytes endMark() { return msg(0xEE); }
+
+// A directory under /tmp for one case's files, removed with everything in it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // Runs the case in a network namespace of its own; skips (or fails, with
 // VESTREL_REQUIRE_LIVE=1) where one cannot be made.
@@ -43,10 +62,19 @@ class LiveCaptureTest : public PrivateNetworkTest {
   // the program with the signal, and checks the whole output, banner and end
   // mark included, and the exit status.
   void expectLines(const std::string& lines, int signal = SIGINT);
+  // The same, and the log file: while the program still runs (each dump is
+  // flushed as it is written) and once it has ended, the file holds exactly
+  // log, which ends with the end mark's dump.
+  void expectLinesAndLog(const std::string& lines, const std::filesystem::path& logFile, const std::string& log,
+                         int signal = SIGINT);
 
   VestrelProcess vestrel_;
 
  private:
+  // Sends the end mark and waits for its line.
+  void finishTraffic();
+  void stopAndExpect(const std::string& lines, int signal);
+
   ChatListener listener_;
   FrameInjector injector_;
   bool injectorOpen_ = false;

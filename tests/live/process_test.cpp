@@ -1,12 +1,9 @@
 // The program as a process: how it ends, what it does with -l, and what it
 // prints for a device it does not have.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "hex_dump.h"
 #include "live_fixture.h"
 
 namespace vestrel::live {
@@ -20,7 +17,9 @@ TEST_F(ProcessTest, SigtermEndsTheCaptureWithEverythingPrinted) {
   ChatConnection chat = connect();
   chat.clientSends(clientAuthInfo());
   chat.serverSends(serverAuthInfo());
-  expectLines(sentLine(0x50, "SID_AUTH_INFO") + rcvdLine(0x50, "SID_AUTH_INFO"), SIGTERM);
+  expectLines(sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) +
+                  rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails),
+              SIGTERM);
 }
 
 // Frames that arrive while the program is not running (stopped here; in use,
@@ -34,43 +33,35 @@ TEST_F(ProcessTest, BurstWhileTheProgramIsPausedIsKept) {
   std::string lines;
   for (uint32_t cookie = 0; cookie < 24; ++cookie) {
     chat.clientSends(ping(cookie));
-    lines += sentLine(0x25, "SID_PING");
+    lines += sentLine(0x25, "SID_PING", pingDetails(cookie));
   }
   vestrel_.resume();
   expectLines(lines);
 }
 
-// A scratch directory holding a log file that already has old content, so
-// the test sees the program create it anew.
+// A log file that already has old content, so the test sees the program
+// create it anew.
 class LogFileTest : public LiveCaptureTest {
  protected:
-  LogFileTest() {
-    char pattern[] = "/tmp/vestrel-live-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      ADD_FAILURE() << "cannot make a scratch directory";
-      return;
-    }
-    directory_ = pattern;
-    logPath_ = directory_ / "traffic.log";
-    std::ofstream(logPath_) << "left from an earlier run\n";
-  }
-  ~LogFileTest() override {
-    std::error_code ignored;
-    if (!directory_.empty()) fs::remove_all(directory_, ignored);
-  }
+  LogFileTest() { std::ofstream(logPath_) << "left from an earlier run\n"; }
   std::vector<std::string> captureOptions() const override { return {"-l", logPath_.string()}; }
 
-  fs::path directory_;
-  fs::path logPath_;
+  ScratchDirectory scratch_;
+  fs::path logPath_ = scratch_.path() / "traffic.log";
 };
 
-TEST_F(LogFileTest, CreatesTheLogFileAndLeavesItEmpty) {
+// The old content is gone; the log holds the dumps and nothing of the
+// console's text.
+TEST_F(LogFileTest, CreatesTheLogFileAnewWithOnlyTheDumps) {
   ChatConnection chat = connect();
   chat.clientSends(clientAuthInfo());
   chat.serverSends(ping(1) + serverAuthInfo());
-  expectLines(sentLine(0x50, "SID_AUTH_INFO") + rcvdLine(0x25, "SID_PING") + rcvdLine(0x50, "SID_AUTH_INFO"));
-  ASSERT_TRUE(fs::is_regular_file(logPath_));
-  EXPECT_EQ(fs::file_size(logPath_), 0u);
+  expectLinesAndLog(sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) +
+                        rcvdLine(0x25, "SID_PING", pingDetails(1)) +
+                        rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails),
+                    logPath_,
+                    hexDump(Side::Client, clientAuthInfo()) + hexDump(Side::Server, ping(1)) +
+                        hexDump(Side::Server, serverAuthInfo()) + hexDump(Side::Client, endMark()));
 }
 
 using DeviceChoiceTest = PrivateNetworkTest;

@@ -1,5 +1,6 @@
 // Real client and server traffic on loopback: how the program cuts the one
 // shared stream into messages and labels each line.
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,19 +31,36 @@ std::string tooLong(Side from, uint8_t id, const char* name, unsigned length) {
   return tooLongLine(from, id, name, length);
 }
 
-// Exact text, written out, for the forms where padding and tabs matter.
+// An authentication info without a body: every number reads 0, every code
+// four blanks, every text empty.
+const std::string kEmptyAuthInfoDetails =
+    "Protocol ID:\t 0\n"
+    "\t\t\t\t       Platform ID:\t     \n"
+    "\t\t\t\t       Program ID:\t     \n"
+    "\t\t\t\t       Version byte:\t 0x0\n"
+    "\t\t\t\t       Product Langauge: 0\n"
+    "\t\t\t\t       Local IP:\t 0.0.0.0\n"
+    "\t\t\t\t       Timezone Bias:\t 0\n"
+    "\t\t\t\t       Locale ID:\t 0\n"
+    "\t\t\t\t       Langauge ID:\t 0\n"
+    "\t\t\t\t       Country Abbr.:\t \n"
+    "\t\t\t\t       Country Name:\t \n";
+
+// Exact text, written out, for the forms where padding and tabs matter. The
+// bodies are empty, so the decoders (proof messages print nothing without
+// -u) read nothing but the end of the message.
 StreamCase namesAsPrinted() {
   return {"NamesPaddedTabbedAndUnknown",
           {client(msg(0x50) + msg(0x54) + msg(0x56) + msg(0x58) + msg(0x99) + msg(0x00) + msg(0xFF)),
            server(msg(0x0F))},
-          "Sent -> [0x50] SID_AUTH_INFO        -> \n"
+          "Sent -> [0x50] SID_AUTH_INFO        -> " + kEmptyAuthInfoDetails +
           "Sent -> [0x54] SID_AUTH_ACCOUNTLOGONPROOF\t -> \n"
           "Sent -> [0x56] SID_AUTH_ACCOUNTCHANGEPROOF \t -> \n"
           "Sent -> [0x58] SID_AUTH_ACCOUNTUPGRADEPROOF\t -> \n"
           "Sent -> [0x99] SID_UNK0x99          -> \n"
           "Sent -> [0x00] SID_NULL             -> \n"
           "Sent -> [0xFF] SID_UNK0xFF          -> \n"
-          "Rcvd -> [0x0F] SID_CHATEVENT        -> \n"};
+          "Rcvd -> [0x0F] SID_CHATEVENT        -> EID_UNK0x00000000, Flags: 0x00, Ping: 0, User: , Text: \n"};
 }
 
 StreamCase logonAndChat() {
@@ -53,19 +71,58 @@ StreamCase logonAndChat() {
            server(serverEnterChat), client(joinChannel("Lobby")),
            server(chatEvent(7, "alice", "Lobby") + chatEvent(1, "bob", "")), client(chatCommand("hello")),
            server(chatEvent(5, "bob", "hi alice"))},
-          sentLine(0x50, "SID_AUTH_INFO") + rcvdLine(0x25, "SID_PING") + rcvdLine(0x50, "SID_AUTH_INFO") +
-              sentLine(0x25, "SID_PING") + sentLine(0x51, "SID_AUTH_CHECK") +
-              rcvdLine(0x51, "SID_AUTH_CHECK") + sentLine(0x0A, "SID_ENTERCHAT") +
-              rcvdLine(0x0A, "SID_ENTERCHAT") + sentLine(0x0C, "SID_JOINCHANNEL") +
-              rcvdLine(0x0F, "SID_CHATEVENT") + rcvdLine(0x0F, "SID_CHATEVENT") +
-              sentLine(0x0E, "SID_CHATCOMMAND") + rcvdLine(0x0F, "SID_CHATEVENT")};
+          sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) + rcvdLine(0x25, "SID_PING", pingDetails(0x1234)) +
+              rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails) +
+              sentLine(0x25, "SID_PING", pingDetails(0x1234)) +
+              sentLine(0x51, "SID_AUTH_CHECK", kClientAuthCheckDetails) +
+              rcvdLine(0x51, "SID_AUTH_CHECK", kServerAuthCheckDetails) +
+              sentLine(0x0A, "SID_ENTERCHAT", kEnterChatDetails) +
+              rcvdLine(0x0A, "SID_ENTERCHAT", "Unique name: alice, Statstring: PX3W 0 0, Account name: alice\n") +
+              sentLine(0x0C, "SID_JOINCHANNEL", joinChannelDetails("Lobby")) +
+              rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_CHANNEL, ", "alice", "Lobby")) +
+              rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_SHOWUSER, ", "bob", "")) +
+              sentLine(0x0E, "SID_CHATCOMMAND", "hello\n") +
+              rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "hi alice"))};
 }
 
 StreamCase messageInTwoBytePieces() {
   const Bytes message = chatCommand("one segment at a time");
-  StreamCase c{"MessageBuiltFromTwoBytePieces", {}, sentLine(0x0E, "SID_CHATCOMMAND")};
+  StreamCase c{"MessageBuiltFromTwoBytePieces", {}, sentLine(0x0E, "SID_CHATCOMMAND", "one segment at a time\n")};
   for (size_t at = 0; at < message.size(); at += 2) c.segments.push_back(client(slice(message, at, at + 2)));
   return c;
+}
+
+// Little-endian number at a body offset, 0 for the bytes the body lacks.
+uint32_t bodyNumber(const Bytes& body, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    if (at + i < body.size()) value |= static_cast<uint32_t>(body[at + i]) << (8 * i);
+  }
+  return value;
+}
+
+std::string printed(const char* pattern, uint32_t value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+// Details of a server message whose body holds only bytes 0xFD to 0xFF: no
+// text ends inside it, no event id is known, and only an empty body makes a
+// result 0.
+std::string serverDetails(uint8_t id, const Bytes& body) {
+  switch (id) {
+    case 0x25: return printed("Ping value: 0x%X\n", bodyNumber(body, 0));
+    case 0x54:
+      return body.empty() ? "Result: 0x0 (Success)\n" : printed("Result: 0x%X (Failed)\n", bodyNumber(body, 0));
+    case 0x0F: {
+      // The user name runs from after the twelve skipped bytes to the end.
+      const std::string user = body.size() > 24 ? std::string(body.begin() + 24, body.end()) : "";
+      return printed("EID_UNK0x%8.8X, ", bodyNumber(body, 0)) + printed("Flags: 0x%.2X, ", bodyNumber(body, 4)) +
+             printed("Ping: %u, ", bodyNumber(body, 8)) + "User: " + user + ", Text: \n";
+    }
+    default: return "\n";
+  }
 }
 
 // 6000 bytes of messages of many sizes, bodies full of 0xFF, in one segment:
@@ -90,7 +147,7 @@ StreamCase manySmallMessagesInOneSegment() {
     for (size_t j = 0; j < bodyBytes; ++j) body[j] = static_cast<uint8_t>(0xFF - (i + j) % 3);
     const NamedId& kind = kIds[i % std::size(kIds)];
     payload = payload + msg(kind.id, body);
-    lines += rcvdLine(kind.id, kind.name);
+    lines += rcvdLine(kind.id, kind.name, serverDetails(kind.id, body));
   }
   return {"ManySmallMessagesInOneLargeSegment", {server(payload)}, lines};
 }
@@ -99,22 +156,28 @@ std::vector<StreamCase> framingCases() {
   const Bytes authCheck = clientAuthCheck();
   const Bytes event = chatEvent(5, "bob", "split by the client");
   const Bytes command = chatCommand("split by the server");
+  const std::string authCheckLine = sentLine(0x51, "SID_AUTH_CHECK", kClientAuthCheckDetails);
+  // A message completed by the other side is decoded as that side's: no
+  // decoder reads a chat event sent to the server or a command coming from it.
   return {
-      {"SingleMessage", {client(clientAuthInfo())}, "Sent -> [0x50] SID_AUTH_INFO        -> \n"},
+      {"SingleMessage",
+       {client(clientAuthInfo())},
+       "Sent -> [0x50] SID_AUTH_INFO        -> " + std::string(kClientAuthInfoDetails)},
       namesAsPrinted(),
       {"TwoMessagesInOneSegment",
        {client(enterChat() + joinChannel("Lobby"))},
-       sentLine(0x0A, "SID_ENTERCHAT") + sentLine(0x0C, "SID_JOINCHANNEL")},
+       sentLine(0x0A, "SID_ENTERCHAT", kEnterChatDetails) +
+           sentLine(0x0C, "SID_JOINCHANNEL", joinChannelDetails("Lobby"))},
       {"MessageSplitOverTwoSegments",
        {client(head(authCheck, 20)), client(tail(authCheck, 20))},
-       sentLine(0x51, "SID_AUTH_CHECK")},
+       authCheckLine},
       {"HeaderSplitOverTwoSegments",
        {client(head(authCheck, 2)), client(tail(authCheck, 2))},
-       sentLine(0x51, "SID_AUTH_CHECK")},
+       authCheckLine},
       messageInTwoBytePieces(),
       {"MessageEndAndNextStartShareASegment",
        {client(head(authCheck, 10)), client(tail(authCheck, 10) + head(event, 7)), client(tail(event, 7))},
-       sentLine(0x51, "SID_AUTH_CHECK") + sentLine(0x0F, "SID_CHATEVENT")},
+       authCheckLine + sentLine(0x0F, "SID_CHATEVENT")},
       logonAndChat(),
       {"ServerMessageCompletedByClientSegmentIsSent",
        {server(head(event, 10)), client(tail(event, 10))},
@@ -128,70 +191,77 @@ std::vector<StreamCase> framingCases() {
 
 // How the stream starts and how it gets back into step.
 std::vector<StreamCase> syncCases() {
+  const std::string authInfoLine = sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails);
+  const auto sentPing = [](uint32_t cookie) { return sentLine(0x25, "SID_PING", pingDetails(cookie)); };
   return {
       {"ProtocolByteAloneFirst",
        {client(byte(0x01)), client(clientAuthInfo())},
-       sentLine(0x50, "SID_AUTH_INFO")},
+       authInfoLine},
       {"ProtocolByteWithTheFirstMessage",
        {client(byte(0x01) + clientAuthInfo())},
-       sentLine(0x50, "SID_AUTH_INFO")},
+       authInfoLine},
       // Kept, the bytes before the marker would read as an 8-byte message.
       {"BytesBeforeTheFirstMarkerAreDropped",
        {server(header(0x00, 0x42, 8) + byte(0x01) + ping(9))},
-       rcvdLine(0x25, "SID_PING")},
+       rcvdLine(0x25, "SID_PING", pingDetails(9))},
       {"FirstPayloadWithoutAMarkerIsDropped",
        {client(header(0x41, 0x42, 8)), client(ping(1))},
-       sentLine(0x25, "SID_PING")},
+       sentPing(1)},
       // Kept, the lone byte would make the next header announce 2085 bytes.
       {"LoneByteBetweenMessagesIsIgnored",
        {client(ping(1)), client(byte(0x01)), client(ping(2))},
-       sentLine(0x25, "SID_PING") + sentLine(0x25, "SID_PING")},
+       sentPing(1) + sentPing(2)},
       {"LengthBelowTheHeaderIsSkipped",
        {client(ping(1)), client(header(0xFF, 0x25, 2) + ping(2))},
-       sentLine(0x25, "SID_PING") + sentLine(0x25, "SID_PING")},
+       sentPing(1) + sentPing(2)},
       {"UnmarkedHugeLengthIsSkipped",
        {client(ping(1)), server(header(0x41, 0x42, 0x2000) + ping(2))},
-       sentLine(0x25, "SID_PING") + rcvdLine(0x25, "SID_PING")},
+       sentPing(1) + rcvdLine(0x25, "SID_PING", pingDetails(2))},
       {"UnmarkedSaneLengthIsStillCut",
        {client(ping(1)), client(header(0x00, 0x99, 8) + dword(7) + ping(2))},
-       sentLine(0x25, "SID_PING") + sentLine(0x99, "SID_UNK0x99") + sentLine(0x25, "SID_PING")},
+       sentPing(1) + sentLine(0x99, "SID_UNK0x99") + sentPing(2)},
   };
 }
 
 // Messages near and beyond the 4096-byte buffer.
 std::vector<StreamCase> sizeCases() {
   const Bytes fullSize = chatCommand(std::string(4091, 'x'));
+  // Without -s the command shows its first 33 bytes.
+  const std::string fullSizeLine =
+      sentLine(0x0E, "SID_CHATCOMMAND", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx [...]\n");
+  const auto sentPing = [](uint32_t cookie) { return sentLine(0x25, "SID_PING", pingDetails(cookie)); };
   const Bytes big = oversizeMessage(0x50, 6000);
   const Bytes largest = oversizeMessage(0x0E, 65535);
   return {
-      {"MessageFillingTheBuffer", {client(fullSize)}, sentLine(0x0E, "SID_CHATCOMMAND")},
+      {"MessageFillingTheBuffer", {client(fullSize)}, fullSizeLine},
       {"FullSizeMessageBehindAPartialOne",
        {client(head(ping(7), 6)), client(tail(ping(7), 6) + fullSize)},
-       sentLine(0x25, "SID_PING") + sentLine(0x0E, "SID_CHATCOMMAND")},
+       sentPing(7) + fullSizeLine},
       {"MessageOneByteOverTheBuffer",
        {client(oversizeMessage(0x0E, 4097)), client(ping(6))},
-       tooLong(Side::Client, 0x0E, "SID_CHATCOMMAND", 4097) + sentLine(0x25, "SID_PING")},
+       tooLong(Side::Client, 0x0E, "SID_CHATCOMMAND", 4097) + sentPing(6)},
       {"OversizeSpreadOverSegments",
        {client(head(big, 1000)), client(slice(big, 1000, 3000)), client(slice(big, 3000, 5000)),
         client(tail(big, 5000) + ping(1) + enterChat())},
-       tooLong(Side::Client, 0x50, "SID_AUTH_INFO", 6000) + sentLine(0x25, "SID_PING") +
-           sentLine(0x0A, "SID_ENTERCHAT")},
+       tooLong(Side::Client, 0x50, "SID_AUTH_INFO", 6000) + sentPing(1) +
+           sentLine(0x0A, "SID_ENTERCHAT", kEnterChatDetails)},
       {"OversizeAndFollowerInOneSegment",
        {server(oversizeMessage(0x0F, 6000) + chatEvent(5, "bob", "after"))},
-       tooLong(Side::Server, 0x0F, "SID_CHATEVENT", 6000) + rcvdLine(0x0F, "SID_CHATEVENT")},
+       tooLong(Side::Server, 0x0F, "SID_CHATEVENT", 6000) +
+           rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "after"))},
       {"OversizeEndingWithItsSegment",
        {client(head(big, 3000)), client(tail(big, 3000)), server(ping(2))},
-       tooLong(Side::Client, 0x50, "SID_AUTH_INFO", 6000) + rcvdLine(0x25, "SID_PING")},
+       tooLong(Side::Client, 0x50, "SID_AUTH_INFO", 6000) + rcvdLine(0x25, "SID_PING", pingDetails(2))},
       {"OversizeHeaderCompletedByTheServer",
        {client(head(big, 2)), server(slice(big, 2, 2500)), client(tail(big, 2500) + ping(3))},
-       tooLong(Side::Server, 0x50, "SID_AUTH_INFO", 6000) + sentLine(0x25, "SID_PING")},
+       tooLong(Side::Server, 0x50, "SID_AUTH_INFO", 6000) + sentPing(3)},
       {"OversizeMessagesBackToBack",
        {client(oversizeMessage(0x51, 5000) + oversizeMessage(0x0C, 4097) + ping(4))},
        tooLong(Side::Client, 0x51, "SID_AUTH_CHECK", 5000) +
-           tooLong(Side::Client, 0x0C, "SID_JOINCHANNEL", 4097) + sentLine(0x25, "SID_PING")},
+           tooLong(Side::Client, 0x0C, "SID_JOINCHANNEL", 4097) + sentPing(4)},
       {"LargestLengthField",
        {client(head(largest, 40000)), client(tail(largest, 40000) + ping(5))},
-       tooLong(Side::Client, 0x0E, "SID_CHATCOMMAND", 65535) + sentLine(0x25, "SID_PING")},
+       tooLong(Side::Client, 0x0E, "SID_CHATCOMMAND", 65535) + sentPing(5)},
   };
 }
 
@@ -219,7 +289,7 @@ TEST_F(StreamTest, SplitMessageIsPrintedOnlyOnceComplete) {
   // printed from it would be here already.
   EXPECT_FALSE(vestrel_.waitForLines(2, Millis(20))) << vestrel_.output();
   chat.clientSends(tail(command, 5));
-  expectLines(sentLine(0x0E, "SID_CHATCOMMAND"));
+  expectLines(sentLine(0x0E, "SID_CHATCOMMAND", "/whoami\n"));
 }
 
 // A client that connects while another is chatting starts with its protocol
@@ -236,9 +306,11 @@ TEST_F(StreamTest, SecondConnectionJoinsTheSharedStream) {
   first.clientSends(enterChat());
   second.clientSends(ping(2));
   first.serverSends(chatEvent(5, "bob", "hi"));
-  expectLines(sentLine(0x50, "SID_AUTH_INFO") + rcvdLine(0x25, "SID_PING") + rcvdLine(0x50, "SID_AUTH_INFO") +
-              sentLine(0x50, "SID_AUTH_INFO") + rcvdLine(0x50, "SID_AUTH_INFO") +
-              sentLine(0x0A, "SID_ENTERCHAT") + sentLine(0x25, "SID_PING") + rcvdLine(0x0F, "SID_CHATEVENT"));
+  const std::string clientInfo = sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails);
+  const std::string serverInfo = rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails);
+  expectLines(clientInfo + rcvdLine(0x25, "SID_PING", pingDetails(1)) + serverInfo + clientInfo + serverInfo +
+              sentLine(0x0A, "SID_ENTERCHAT", kEnterChatDetails) + sentLine(0x25, "SID_PING", pingDetails(2)) +
+              rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "hi")));
 }
 
 }  // namespace
