@@ -77,8 +77,7 @@ void decodeAuthCheck(MessageReader& reader, const Options& options) {
   printNumber(reader, "Client Token:\t 0x%X\n");
   printNumber(reader, "\t\t\t\t       EXE Version:\t 0x%X\n");
   printNumber(reader, "\t\t\t\t       EXE Hash:\t 0x%X\n");
-  const uint32_t keyCount = reader.readDword();
-  consolePrint("\t\t\t\t       Number of keys:\t %u\n", keyCount);
+  const uint32_t keyCount = printNumber(reader, "\t\t\t\t       Number of keys:\t %u\n");
   printNumber(reader, "\t\t\t\t       Using Spawn:\t %u\n");
   for (uint32_t key = 0; key < keyCount && !reader.exhausted(); ++key) printKeyEntry(reader, options, key);
   printText(reader, "\t\t\t\t       EXE Info:\t %s\n");

@@ -46,7 +46,11 @@ const char* consoleSafe(std::string_view raw) {
   return safe.c_str();
 }
 
-void printNumber(MessageReader& reader, const char* format) { consolePrint(format, reader.readDword()); }
+uint32_t printNumber(MessageReader& reader, const char* format) {
+  const uint32_t value = reader.readDword();
+  consolePrint(format, value);
+  return value;
+}
 
 void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table) {
   const uint32_t code = reader.readDword();
@@ -98,15 +102,21 @@ void printFileTime(MessageReader& reader, const char* format) {
   consolePrint(format, time.day, time.month, time.year, time.hour, time.minute, time.second);
 }
 
-void printText(MessageReader& reader, const char* format) { consolePrint(format, consoleSafe(reader.readString())); }
+std::string_view printText(MessageReader& reader, const char* format) {
+  const std::string_view text = reader.readString();
+  printText(format, text);
+  return text;
+}
+
+void printText(const char* format, std::string_view text) { consolePrint(format, consoleSafe(text)); }
 
 void printTruncated(MessageReader& reader, const Options& options, size_t limit, size_t keep, const char* format,
                     const char* markedFormat) {
   const std::string_view text = reader.readString();
   if (options.fullStrings || text.size() <= limit) {
-    consolePrint(format, consoleSafe(text));
+    printText(format, text);
   } else {
-    consolePrint(markedFormat, consoleSafe(text.substr(0, keep)));
+    printText(markedFormat, text.substr(0, keep));
   }
 }
 

@@ -34,8 +34,9 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
 // peer cannot drive the terminal. Valid until the next call.
 const char* consoleSafe(std::string_view raw);
 
-// A dword printed with format's one numeric conversion ("0x%X", "%u", ...).
-void printNumber(MessageReader& reader, const char* format);
+// A dword printed with format's one numeric conversion ("0x%X", "%u", ...);
+// returns it for decoders whose later fields depend on it.
+uint32_t printNumber(MessageReader& reader, const char* format);
 
 // A dword, printed with numberFormat, followed by its text from table.
 void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table);
@@ -59,8 +60,10 @@ void printByteRun(MessageReader& reader, size_t count);
 // year, hour, minute, second, each with "%u".
 void printFileTime(MessageReader& reader, const char* format);
 
-// A text, printed with format's "%s".
-void printText(MessageReader& reader, const char* format);
+// A text, printed with format's "%s"; returns it as read.
+std::string_view printText(MessageReader& reader, const char* format);
+// A text already read, printed the same way.
+void printText(const char* format, std::string_view text);
 
 // A text that is shortened on the console unless -s: longer than limit
 // bytes, its first keep bytes go through markedFormat (which adds " [...]").

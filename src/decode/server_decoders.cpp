@@ -84,7 +84,7 @@ void decodeChannelList(MessageReader& reader, const Options&) {
       consolePrint("\n\t\t\t\t      ");
       onLine = 0;
     }
-    consolePrint(" %s", consoleSafe(name));
+    printText(" %s", name);
   }
   consolePrint(".\n");
 }
@@ -123,9 +123,7 @@ void decodeAuthChallenge(MessageReader& reader, const Options&) {
 
 void decodeAuthCheckResult(MessageReader& reader, const Options&) {
   printCode(reader, "Result: 0x%X", kAuthCheckResults);
-  const std::string_view extraInfo = reader.readString();
-  consolePrint("Extra Info: %s", consoleSafe(extraInfo));
-  if (extraInfo.empty()) consolePrint(" <none>");
+  if (printText(reader, "Extra Info: %s").empty()) consolePrint(" <none>");
   consolePrint("\n");
 }
 
