@@ -18,6 +18,15 @@ std::string_view fourCharCode(const uint8_t (&bytes)[4]) {
   return {reinterpret_cast<const char*>(bytes), length};
 }
 
+// The code's text from the table, or the table's fallback showing the code.
+void printCodeText(const CodeTable& table, uint32_t code) {
+  if (const char* text = lookUpText(table.rows, code)) {
+    consolePrint("%s", text);
+  } else {
+    consolePrint(table.otherwise, code);
+  }
+}
+
 }  // namespace
 
 const char* lookUpText(std::span<const CodeText> rows, uint32_t code) {
@@ -53,23 +62,11 @@ uint32_t printNumber(MessageReader& reader, const char* format) {
 }
 
 void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table) {
-  const uint32_t code = reader.readDword();
-  consolePrint(numberFormat, code);
-  if (const char* text = lookUpText(table.rows, code)) {
-    consolePrint("%s", text);
-  } else {
-    consolePrint(table.otherwise, code);
-  }
+  const uint32_t code = printNumber(reader, numberFormat);
+  printCodeText(table, code);
 }
 
-void printCode(MessageReader& reader, const CodeTable& table) {
-  const uint32_t code = reader.readDword();
-  if (const char* text = lookUpText(table.rows, code)) {
-    consolePrint("%s", text);
-  } else {
-    consolePrint(table.otherwise, code);
-  }
-}
+void printCode(MessageReader& reader, const CodeTable& table) { printCodeText(table, reader.readDword()); }
 
 void printFourCharCode(MessageReader& reader, const char* format) {
   uint8_t bytes[4];
