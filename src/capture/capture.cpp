@@ -104,6 +104,8 @@ void runCapture(Options& options) {
 
   Monitor monitor(options);
   monitor.syncPending = true;
+  // A device of a link type we cannot read is read as Ethernet, as always.
+  monitor.linkLayer = linkLayerFor(pcap_datalink(capture.get())).value_or(LinkLayer::Ethernet);
   activeCapture = capture.get();
   installStopHandlers();
   pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));

@@ -1,4 +1,4 @@
-// Finding the TCP segment inside a captured frame. Every read goes through
+// Finding the TCP segment inside a captured IPv4 packet. Every read goes through
 // FrameView, which knows how many bytes were captured, so a short or lying
 // frame can never make us read past the capture.
 #pragma once
@@ -36,17 +36,15 @@ struct TcpSegment {
   uint16_t sourcePort = 0;
   uint16_t destinationPort = 0;
   std::span<const uint8_t> payload;  // points into the captured frame
+  // The capture kept fewer payload bytes than the packet carried (a short
+  // snapshot length), so the stream is missing some.
+  bool cutShort = false;
 };
 
-inline constexpr size_t kEthernetHeaderLength = 14;
-
-// The TCP segment carried by an Ethernet II frame holding IPv4, or nothing
-// when the frame is not TCP or is too short for the headers it announces.
-// The payload is what the IP total length leaves after the headers, cut to
-// what was captured.
-std::optional<TcpSegment> findTcpSegment(std::span<const uint8_t> frame);
-
-// The same, for bytes that start at the IPv4 header.
+// The TCP segment of the IPv4 packet that starts these bytes, or nothing
+// when the packet is not IPv4 carrying TCP or is too short for the headers
+// it announces. The payload is what the IP total length leaves after the
+// headers, cut to what was captured.
 std::optional<TcpSegment> findTcpSegmentInIp(FrameView ip);
 
 }  // namespace vestrel

@@ -75,6 +75,7 @@ std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
 
 void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   if (segment.destinationPort != kBncsPort && segment.sourcePort != kBncsPort) return;
+  if (segment.cutShort) ++monitor.cutSegments;
   std::span<const uint8_t> payload = segment.payload;
   if (payload.empty()) return;
   if (monitor.syncPending) {
@@ -97,7 +98,7 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
 }
 
 void handleSegment(Monitor& monitor, std::span<const uint8_t> frame) {
-  if (const auto segment = findTcpSegment(frame)) handleTcpSegment(monitor, *segment);
+  if (const auto segment = findTcpSegment(monitor.linkLayer, frame)) handleTcpSegment(monitor, *segment);
 }
 
 void handleSegment(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {

@@ -7,6 +7,7 @@
 
 #include "capture/options.h"
 #include "stream/frame.h"
+#include "stream/link_layer.h"
 #include "stream/stream_buffer.h"
 
 struct pcap_pkthdr;
@@ -22,6 +23,8 @@ struct Monitor {
   const Options& options;
   // Where the hex dumps go; none once a write to it has failed.
   FILE* log;
+  // How the capture's frames begin.
+  LinkLayer linkLayer = LinkLayer::Ethernet;
   StreamBuffer buffer;
   // Until the first payload is seen the stream may start mid-message, so
   // that payload is searched for the first marker.
@@ -29,9 +32,11 @@ struct Monitor {
   // Push each message out at once (live capture); a reader of files lets
   // the stream buffer.
   bool flushEachMessage = true;
+  // Segments of the chat port whose payload the capture cut short.
+  uint64_t cutSegments = 0;
 };
 
-// One captured Ethernet frame.
+// One captured frame of the monitor's link layer.
 void handleSegment(Monitor& monitor, std::span<const uint8_t> frame);
 
 // One TCP segment found in a frame.

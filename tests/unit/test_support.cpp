@@ -24,6 +24,8 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   ip[0] = static_cast<uint8_t>(0x40 | (shape.ipHeaderWords & 0x0F));
   ip[2] = static_cast<uint8_t>(total >> 8);
   ip[3] = static_cast<uint8_t>(total);
+  ip[6] = static_cast<uint8_t>(shape.fragment >> 8);
+  ip[7] = static_cast<uint8_t>(shape.fragment);
   ip[8] = 64;
   ip[9] = shape.protocol;
   ip[12] = 127, ip[15] = 1, ip[16] = 127, ip[19] = 1;

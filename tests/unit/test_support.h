@@ -20,7 +20,10 @@ struct FrameShape {
   int totalLengthAdjust = 0;     // added to the true IP total length
   bool overrideTotal = false;    // use totalLength as it stands
   uint16_t totalLength = 0;
+  uint16_t fragment = 0;         // flags and fragment offset
 };
+
+inline constexpr size_t kEthernetHeaderBytes = 14;
 
 // An Ethernet II frame holding IPv4 and a TCP segment with this payload.
 Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& payload, FrameShape shape = {});

@@ -1,0 +1,185 @@
+// Frames of every link layer the program reads: the IPv4/TCP segment is
+// found behind each header, and frames of other protocols or cut inside
+// their link header are passed over.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include "stream/link_layer.h"
+#include "stream/segment_handler.h"
+#include "test_support.h"
+
+namespace vestrel {
+namespace {
+
+using test::Bytes;
+using test::byte;
+using test::dword;
+using test::fill;
+using test::head;
+using test::msg;
+using test::tail;
+using test::tcpFrame;
+
+constexpr uint16_t kClientPort = 40000;
+const Bytes kPing = msg(0x25, dword(0x1234));
+
+// An IPv4 packet holding a TCP segment to the chat port with a ping.
+Bytes ipv4Packet(test::FrameShape shape = {}) {
+  return tail(tcpFrame(kClientPort, kBncsPort, kPing, shape), test::kEthernetHeaderBytes);
+}
+
+// An IPv6 packet to the chat port. Byte 9 of its header (inside the source
+// address) is 6, so only its version tells it from an IPv4 TCP packet.
+Bytes ipv6Packet() {
+  Bytes header = fill(40, 0x00);
+  header[0] = 0x60;
+  header[5] = 20 + static_cast<uint8_t>(kPing.size());
+  header[6] = 6;  // next header: TCP
+  header[9] = 6;
+  return header + tail(ipv4Packet(), 20);
+}
+
+Bytes be16(uint16_t value) { return Bytes{static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}; }
+Bytes be32(uint32_t value) { return be16(static_cast<uint16_t>(value >> 16)) + be16(static_cast<uint16_t>(value)); }
+
+Bytes ethernet(const Bytes& tagsAndType) { return fill(12, 0xAA) + tagsAndType; }
+Bytes tag(uint16_t tpid, uint16_t vlan) { return be16(tpid) + be16(vlan); }
+
+// Linux cooked v1: packet type, ARPHRD, address length, 8 address bytes,
+// then the protocol.
+Bytes cooked(uint16_t protocol) { return be16(4) + be16(1) + be16(6) + fill(8, 0xAA) + be16(protocol); }
+// Linux cooked v2: protocol, reserved, interface, ARPHRD, packet type,
+// address length, 8 address bytes.
+Bytes cooked2(uint16_t protocol) {
+  return be16(protocol) + be16(0) + be32(1) + be16(1) + byte(4) + byte(6) + fill(8, 0xAA);
+}
+
+struct LinkCase {
+  const char* name;
+  LinkLayer linkLayer;
+  Bytes frame;
+  bool found;
+};
+
+void PrintTo(const LinkCase& c, std::ostream* out) { *out << c.name; }
+
+class LinkLayerFrame : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkLayerFrame, FindsTheSegmentBehindTheLinkHeader) {
+  const auto segment = findTcpSegment(GetParam().linkLayer, GetParam().frame);
+  ASSERT_EQ(segment.has_value(), GetParam().found);
+  if (!segment) return;
+  EXPECT_EQ(segment->sourcePort, kClientPort);
+  EXPECT_EQ(segment->destinationPort, kBncsPort);
+  EXPECT_EQ(Bytes(segment->payload.begin(), segment->payload.end()), kPing);
+  EXPECT_FALSE(segment->cutShort);
+}
+
+const Bytes kIpv4 = ipv4Packet();
+const Bytes kIpv6 = ipv6Packet();
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, LinkLayerFrame,
+    ::testing::Values(
+        LinkCase{"Ethernet", LinkLayer::Ethernet, ethernet(be16(0x0800)) + kIpv4, true},
+        LinkCase{"Ethernet8021Q", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + be16(0x0800)) + kIpv4, true},
+        LinkCase{"Ethernet8021ad", LinkLayer::Ethernet,
+                 ethernet(tag(0x88A8, 100) + tag(0x8100, 12) + be16(0x0800)) + kIpv4, true},
+        LinkCase{"EthernetThreeTags", LinkLayer::Ethernet,
+                 ethernet(tag(0x9100, 1) + tag(0x88A8, 2) + tag(0x8100, 3) + be16(0x0800)) + kIpv4, true},
+        LinkCase{"EthernetIpv6", LinkLayer::Ethernet, ethernet(be16(0x86DD)) + kIpv6, false},
+        LinkCase{"EthernetIpv6LabelledIpv4", LinkLayer::Ethernet, ethernet(be16(0x0800)) + kIpv6, false},
+        LinkCase{"EthernetIpv6BehindTag", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + be16(0x86DD)) + kIpv6,
+                 false},
+        LinkCase{"EthernetArp", LinkLayer::Ethernet, ethernet(be16(0x0806)) + kIpv4, false},
+        LinkCase{"EthernetEndsInsideTag", LinkLayer::Ethernet, ethernet(tag(0x8100, 12)) + byte(0x08), false},
+        LinkCase{"EthernetEndsAfterTags", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + tag(0x8100, 12)), false},
+        LinkCase{"EthernetShorterThanHeader", LinkLayer::Ethernet, fill(13, 0x08), false},
+        LinkCase{"EthernetIpVersion5", LinkLayer::Ethernet,
+                 ethernet(be16(0x0800)) + byte(0x55) + tail(kIpv4, 1), false},
+        LinkCase{"Cooked", LinkLayer::LinuxCooked, cooked(0x0800) + kIpv4, true},
+        LinkCase{"CookedTagged", LinkLayer::LinuxCooked,
+                 head(cooked(0x8100), 14) + tag(0x8100, 7) + be16(0x0800) + kIpv4, true},
+        LinkCase{"CookedIpv6", LinkLayer::LinuxCooked, cooked(0x86DD) + kIpv6, false},
+        LinkCase{"CookedHeaderCut", LinkLayer::LinuxCooked, head(cooked(0x0800), 15), false},
+        LinkCase{"Cooked2", LinkLayer::LinuxCooked2, cooked2(0x0800) + kIpv4, true},
+        LinkCase{"Cooked2Ipv6", LinkLayer::LinuxCooked2, cooked2(0x86DD) + kIpv6, false},
+        LinkCase{"Cooked2HeaderCut", LinkLayer::LinuxCooked2, head(cooked2(0x0800), 19), false},
+        LinkCase{"Cooked2ReadAsCooked", LinkLayer::LinuxCooked, cooked2(0x0800) + kIpv4, false},
+        LinkCase{"NullLittleEndian", LinkLayer::BsdLoopback, dword(2) + kIpv4, true},
+        LinkCase{"NullBigEndian", LinkLayer::BsdLoopback, be32(2) + kIpv4, true},
+        LinkCase{"NullIpv6Bsd", LinkLayer::BsdLoopback, dword(24) + kIpv6, false},
+        LinkCase{"NullIpv6Darwin", LinkLayer::BsdLoopback, dword(30) + kIpv6, false},
+        LinkCase{"NullHeaderCut", LinkLayer::BsdLoopback, head(dword(2), 3), false},
+        LinkCase{"Loop", LinkLayer::BsdLoopbackLoop, be32(2) + kIpv4, true},
+        LinkCase{"LoopLittleEndianIsNotInet", LinkLayer::BsdLoopbackLoop, dword(2) + kIpv4, false},
+        LinkCase{"Raw", LinkLayer::RawIp, kIpv4, true},
+        LinkCase{"RawIpv6", LinkLayer::RawIp, kIpv6, false},
+        LinkCase{"Ipv4", LinkLayer::Ipv4, kIpv4, true},
+        LinkCase{"Ipv4ButVersion6", LinkLayer::Ipv4, kIpv6, false},
+        LinkCase{"RawEmpty", LinkLayer::RawIp, Bytes{}, false},
+        LinkCase{"FirstFragment", LinkLayer::RawIp, ipv4Packet({.fragment = 0x2000}), true},
+        LinkCase{"LaterFragment", LinkLayer::RawIp, ipv4Packet({.fragment = 0x0001}), false},
+        LinkCase{"LaterFragmentDontFragmentSet", LinkLayer::RawIp, ipv4Packet({.fragment = 0x4010}), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct DatalinkCase {
+  int datalink;
+  std::optional<LinkLayer> linkLayer;
+};
+
+TEST(LinkLayerFor, ReadsTheSupportedLinkTypesOnly) {
+  const DatalinkCase cases[] = {
+      {DLT_EN10MB, LinkLayer::Ethernet},     {DLT_LINUX_SLL, LinkLayer::LinuxCooked},
+      {DLT_LINUX_SLL2, LinkLayer::LinuxCooked2}, {DLT_NULL, LinkLayer::BsdLoopback},
+      {DLT_LOOP, LinkLayer::BsdLoopbackLoop}, {DLT_RAW, LinkLayer::RawIp},
+      {DLT_IPV4, LinkLayer::Ipv4},           {DLT_IPV6, std::nullopt},
+      {DLT_IEEE802_11, std::nullopt},        {DLT_PPP, std::nullopt},
+      {-1, std::nullopt},
+  };
+  for (const DatalinkCase& c : cases) {
+    EXPECT_EQ(linkLayerFor(c.datalink), c.linkLayer) << "link type " << c.datalink;
+  }
+}
+
+TEST(HandleSegment, ReadsFramesByTheMonitorsLinkLayer) {
+  const Bytes frame = cooked2(0x0800) + kIpv4;
+  Options options;
+  test::ConsoleCapture ethernetOutput;
+  Monitor ethernetMonitor(options);
+  handleSegment(ethernetMonitor, frame);
+  EXPECT_EQ(ethernetOutput.text(), "");
+
+  test::ConsoleCapture cookedOutput;
+  Monitor cookedMonitor(options);
+  cookedMonitor.linkLayer = LinkLayer::LinuxCooked2;
+  handleSegment(cookedMonitor, frame);
+  EXPECT_EQ(cookedOutput.text(), "Sent -> [0x25] SID_PING             -> Ping value: 0x1234\n");
+}
+
+// A snapshot length that cuts payload is counted (it leaves a gap in the
+// stream); padding after the packet and other ports are not.
+TEST(HandleSegment, CountsChatSegmentsCutByTheSnapshotLength) {
+  const Bytes whole = ethernet(be16(0x0800)) + kIpv4;
+  struct Case {
+    const char* name;
+    Bytes frame;
+    uint64_t cut;
+  } const cases[] = {
+      {"whole", whole, 0},
+      {"padded", whole + fill(6, 0), 0},
+      {"payloadCut", head(whole, whole.size() - 1), 1},
+      {"onlyHeaders", head(whole, 14 + 40), 1},
+      {"otherPortCut", head(tcpFrame(80, 443, kPing), whole.size() - 1), 0},
+  };
+  for (const Case& c : cases) {
+    test::ConsoleCapture output;
+    Options options;
+    Monitor monitor(options);
+    handleSegment(monitor, c.frame);
+    EXPECT_EQ(monitor.cutSegments, c.cut) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace vestrel
