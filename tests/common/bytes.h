@@ -1,64 +1,9 @@
-// Building wire bytes piece by piece (unit and live tests alike), so a case reads like the protocol:
+// The tests build wire bytes with the builders the capture generator uses:
 // msg(0x0E, cstr("/whoami")) is a whole SID_CHATCOMMAND message.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
-#include <vector>
+#include "wire_bytes.h"
 
 namespace vestrel::test {
-
-// A class of its own (not an alias) so operator+ is found wherever it is used.
-class Bytes : public std::vector<uint8_t> {
- public:
-  using std::vector<uint8_t>::vector;
-};
-
-inline Bytes operator+(Bytes left, const Bytes& right) {
-  left.insert(left.end(), right.begin(), right.end());
-  return left;
-}
-
-inline Bytes byte(uint8_t value) { return Bytes{value}; }
-
-inline Bytes word(uint16_t value) {
-  return Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-}
-
-inline Bytes dword(uint32_t value) {
-  return word(static_cast<uint16_t>(value)) + word(static_cast<uint16_t>(value >> 16));
-}
-
-// A text and its terminating NUL.
-inline Bytes cstr(std::string_view text) {
-  Bytes bytes(text.begin(), text.end());
-  bytes.push_back(0);
-  return bytes;
-}
-
-// Text without a terminator.
-inline Bytes raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-inline Bytes fill(size_t count, uint8_t value) { return Bytes(count, value); }
-
-// A header with any marker and length, true or not.
-inline Bytes header(uint8_t marker, uint8_t id, uint16_t length) {
-  return byte(marker) + byte(id) + word(length);
-}
-
-// A whole message: marker, id, the length of everything, then the body.
-inline Bytes msg(uint8_t id, const Bytes& body = {}) {
-  return header(0xFF, id, static_cast<uint16_t>(4 + body.size())) + body;
-}
-
-// The first count bytes, and the bytes from position on.
-inline Bytes head(const Bytes& bytes, size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-inline Bytes tail(const Bytes& bytes, size_t position) {
-  return Bytes(bytes.begin() + position, bytes.end());
-}
-inline Bytes slice(const Bytes& bytes, size_t from, size_t to) {
-  return Bytes(bytes.begin() + from, bytes.begin() + to);
-}
-
+using namespace vestrel::wire;  // NOLINT(google-build-using-namespace)
 }  // namespace vestrel::test

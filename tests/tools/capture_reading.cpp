@@ -1,0 +1,164 @@
+#include "capture_reading.h"
+
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include <memory>
+
+namespace vestrel::wire {
+
+namespace {
+
+struct PcapCloser {
+  void operator()(pcap_t* handle) const { pcap_close(handle); }
+};
+using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
+
+CaptureFile readAll(pcap_t* handle) {
+  CaptureFile capture;
+  capture.datalink = pcap_datalink(handle);
+  capture.snapshot = pcap_snapshot(handle);
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  int result = 0;
+  while ((result = pcap_next_ex(handle, &header, &data)) == 1) {
+    capture.frames.push_back({header->ts, header->caplen, header->len, Bytes(data, data + header->caplen)});
+  }
+  EXPECT_EQ(result, PCAP_ERROR_BREAK) << "reading stopped early: " << pcap_geterr(handle);
+  return capture;
+}
+
+// Checksums summed here in one pass, folded once at the end, so the writer's
+// own sum is not what checks it.
+uint16_t foldedSum(const Bytes& bytes) {
+  uint64_t sum = 0;
+  for (size_t at = 0; at < bytes.size(); ++at) sum += at % 2 == 0 ? uint64_t{bytes[at]} << 8 : bytes[at];
+  while (sum >> 16 != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(sum);
+}
+
+uint16_t be16(std::span<const uint8_t> bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+uint32_t be32(std::span<const uint8_t> bytes, size_t at) {
+  return uint32_t{be16(bytes, at)} << 16 | be16(bytes, at + 2);
+}
+
+}  // namespace
+
+Bytes TemporaryFile::contents() const {
+  std::fflush(file_);
+  std::rewind(file_);
+  Bytes bytes;
+  for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) bytes.push_back(static_cast<uint8_t>(c));
+  return bytes;
+}
+
+CaptureFile readCapture(const Bytes& fileBytes) {
+  std::FILE* file = std::tmpfile();
+  if (file == nullptr) {
+    ADD_FAILURE() << "no temporary file";
+    return {};
+  }
+  std::fwrite(fileBytes.data(), 1, fileBytes.size(), file);
+  std::rewind(file);
+  char error[PCAP_ERRBUF_SIZE] = {};
+  // libpcap closes the file with the handle.
+  PcapHandle handle(pcap_fopen_offline(file, error));
+  if (!handle) {
+    std::fclose(file);
+    ADD_FAILURE() << "libpcap cannot read the capture: " << error;
+    return {};
+  }
+  return readAll(handle.get());
+}
+
+CaptureFile readCapture(const char* path) {
+  char error[PCAP_ERRBUF_SIZE] = {};
+  PcapHandle handle(pcap_open_offline(path, error));
+  if (!handle) {
+    ADD_FAILURE() << "libpcap cannot read " << path << ": " << error;
+    return {};
+  }
+  return readAll(handle.get());
+}
+
+Bytes writtenBytes(LinkType link, FileFormat format, const std::function<bool(CaptureWriter&)>& write,
+                   uint32_t snapLength) {
+  TemporaryFile file;
+  CaptureWriter writer(file.get(), link, format, snapLength);
+  EXPECT_TRUE(write(writer)) << "the writer reported a failure";
+  EXPECT_TRUE(writer.finish());
+  return file.contents();
+}
+
+Bytes fileBytes(const char* path) {
+  Bytes bytes;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    ADD_FAILURE() << "cannot open " << path;
+    return bytes;
+  }
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+size_t linkHeaderBytes(LinkType link) {
+  switch (link) {
+    case LinkType::Ethernet: return 14;
+    case LinkType::Vlan: return 18;
+    case LinkType::QinQ: return 22;
+    case LinkType::LinuxCooked: return 16;
+    case LinkType::LinuxCooked2: return 20;
+    case LinkType::BsdNull:
+    case LinkType::BsdLoop: return 4;
+    case LinkType::RawIp:
+    case LinkType::Ipv4: return 0;
+  }
+  return 0;
+}
+
+std::optional<TcpSegmentSeen> parseTcpPacket(std::span<const uint8_t> packet) {
+  if (packet.size() < 40 || packet[0] >> 4 != 4 || packet[9] != 6) return std::nullopt;
+  const size_t ipLength = size_t{packet[0] & 0x0Fu} * 4;
+  const size_t totalLength = be16(packet, 2);
+  if (totalLength > packet.size() || ipLength + 20 > totalLength) return std::nullopt;
+  const std::span<const uint8_t> tcp = packet.subspan(ipLength, totalLength - ipLength);
+  const size_t tcpLength = size_t{tcp[12]} >> 4 << 2;
+  if (tcpLength < 20 || tcpLength > tcp.size()) return std::nullopt;
+
+  const Bytes pseudoHeader = Bytes(packet.begin() + 12, packet.begin() + 20) + byte(0) + byte(6) +
+                             netWord(static_cast<uint16_t>(tcp.size()));
+  return TcpSegmentSeen{
+      .source = be32(packet, 12),
+      .destination = be32(packet, 16),
+      .sourcePort = be16(tcp, 0),
+      .destinationPort = be16(tcp, 2),
+      .sequence = be32(tcp, 4),
+      .acknowledged = be32(tcp, 8),
+      .flags = tcp[13],
+      .ipId = be16(packet, 4),
+      .payload = Bytes(tcp.begin() + static_cast<std::ptrdiff_t>(tcpLength), tcp.end()),
+      .ipChecksumGood = foldedSum(Bytes(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength))) ==
+                        0xFFFF,
+      .tcpChecksumGood = foldedSum(pseudoHeader + Bytes(tcp.begin(), tcp.end())) == 0xFFFF,
+  };
+}
+
+std::vector<TcpSegmentSeen> tcpSegments(const CaptureFile& capture, LinkType link) {
+  std::vector<TcpSegmentSeen> segments;
+  for (size_t index = 0; index < capture.frames.size(); ++index) {
+    const Bytes& frame = capture.frames[index].bytes;
+    const auto segment = parseTcpPacket(std::span(frame).subspan(std::min(frame.size(), linkHeaderBytes(link))));
+    if (!segment) {
+      ADD_FAILURE() << "frame " << index << " holds no TCP segment";
+      continue;
+    }
+    segments.push_back(*segment);
+  }
+  return segments;
+}
+
+}  // namespace vestrel::wire

@@ -1,0 +1,186 @@
+// The vestrel-gen program itself: what it writes where, and how it refuses
+// bad requests.
+#include <fcntl.h>
+#include <pcap/pcap.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "capture_reading.h"
+#include "protocol_messages.h"
+
+extern char** environ;
+
+namespace vestrel::wire {
+namespace {
+
+struct GeneratorRun {
+  int exitCode = -1;
+  Bytes output;
+  std::string errors;
+};
+
+// A directory of its own for each test's files.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vestrel-gen-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  std::string file(const char* name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Runs vestrel-gen with standard output on outputFd (or a file it then reads)
+// and standard error in a file.
+GeneratorRun runGenerator(const std::vector<std::string>& arguments, int outputFd = -1) {
+  ScratchDirectory scratch;
+  const std::string outputPath = scratch.file("stdout");
+  const std::string errorPath = scratch.file("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+  std::vector<std::string> words{VESTREL_GEN};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  GeneratorRun run;
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, VESTREL_GEN, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot run " VESTREL_GEN;
+    return run;
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (outputFd < 0) run.output = fileBytes(outputPath.c_str());
+  run.errors = asText(fileBytes(errorPath.c_str()));
+  return run;
+}
+
+struct RefusalCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  const char* error;  // the line on standard error
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
+class RefusalTest : public testing::TestWithParam<RefusalCase> {};
+
+// A bad request writes nothing, says why, shows the usage and exits 1.
+TEST_P(RefusalTest, SaysWhyAndShowsUsage) {
+  const GeneratorRun run = runGenerator(GetParam().arguments);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.output.empty());
+  EXPECT_EQ(run.errors.substr(0, run.errors.find('\n') + 1), std::string("vestrel-gen: ") + GetParam().error + "\n");
+  EXPECT_NE(run.errors.find("\nUsage: vestrel-gen "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadRequests, RefusalTest,
+    testing::Values(
+        RefusalCase{"UnknownLink", {"--link", "token-ring"},
+                    "unknown link type 'token-ring' (choose from ethernet, vlan, qinq, sll, sll2, null, loop, raw, "
+                    "ipv4)"},
+        RefusalCase{"UnknownFormat", {"--format", "pcapx"}, "unknown format 'pcapx' (choose pcap or pcapng)"},
+        RefusalCase{"LinkWithoutValue", {"--link"}, "option '--link' needs a value"},
+        RefusalCase{"OutputWithoutValue", {"--format", "pcap", "-o"}, "option '-o' needs a value"},
+        RefusalCase{"UnknownOption", {"--loud"}, "unknown option '--loud'"},
+        RefusalCase{"ZeroMessages", {"--messages", "0"}, "--messages needs a count from 1 to 50000000"},
+        RefusalCase{"CountWithTrailingText", {"--messages", "12x"}, "--messages needs a count from 1 to 50000000"},
+        RefusalCase{"CountTooLarge", {"--messages", "50000001"}, "--messages needs a count from 1 to 50000000"},
+        RefusalCase{"PackedAlone", {"--packed"}, "--packed goes with --messages"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Generator, HelpGoesToStandardOutput) {
+  const GeneratorRun run = runGenerator({"-h"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(asText(run.output).rfind("Usage: vestrel-gen [--link NAME]", 0), 0U);
+  EXPECT_TRUE(run.errors.empty());
+}
+
+TEST(Generator, WritesTheCommittedSampleByDefault) {
+  const Bytes sample = fileBytes(VESTREL_SAMPLE_CAPTURE);
+  const GeneratorRun toOutput = runGenerator({});
+  EXPECT_EQ(toOutput.exitCode, 0) << toOutput.errors;
+  EXPECT_TRUE(toOutput.output == sample);
+
+  ScratchDirectory scratch;
+  const std::string path = scratch.file("sample.pcap");
+  const GeneratorRun toFile = runGenerator({"-o", path});
+  EXPECT_EQ(toFile.exitCode, 0) << toFile.errors;
+  EXPECT_TRUE(toFile.output.empty());
+  EXPECT_TRUE(fileBytes(path.c_str()) == sample);
+}
+
+TEST(Generator, WritesTheLinkAndFormatAskedFor) {
+  ScratchDirectory scratch;
+  const std::string path = scratch.file("traffic.pcapng");
+  const GeneratorRun run = runGenerator({"--format", "pcapng", "--link", "sll2", "--messages", "25", "--packed", "-o", path});
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  const Bytes file = fileBytes(path.c_str());
+  ASSERT_GE(file.size(), 4U);
+  EXPECT_EQ(head(file, 4), hexBytes("0A0D0D0A")) << "a pcapng section header";
+  const CaptureFile capture = readCapture(path.c_str());
+  EXPECT_EQ(capture.datalink, DLT_LINUX_SLL2);
+  EXPECT_GT(capture.frames.size(), 10U);
+}
+
+// Binary on a terminal is refused; a pseudo-terminal stands in for one.
+TEST(Generator, RefusesToWriteToATerminal) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  const GeneratorRun run = runGenerator({}, terminal);
+  close(terminal);
+  close(master);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.errors,
+            "vestrel-gen: will not write a binary capture to a terminal; use -o FILE or redirect the output\n");
+}
+
+TEST(Generator, ReportsFilesItCannotWrite) {
+  const GeneratorRun missingDirectory = runGenerator({"-o", "/nonexistent-vestrel-dir/x.pcap"});
+  EXPECT_EQ(missingDirectory.exitCode, 1);
+  EXPECT_EQ(missingDirectory.errors,
+            "vestrel-gen: cannot create /nonexistent-vestrel-dir/x.pcap: No such file or directory\n");
+
+  const GeneratorRun fullDevice = runGenerator({"-o", "/dev/full"});
+  EXPECT_EQ(fullDevice.exitCode, 1);
+  EXPECT_EQ(fullDevice.errors, "vestrel-gen: cannot write /dev/full: No space left on device\n");
+}
+
+}  // namespace
+}  // namespace vestrel::wire

@@ -1,0 +1,61 @@
+// The IPv4 packets of one TCP connection between a chat client and its
+// server: handshake, data, acknowledgements and the close, with sequence
+// numbers, acknowledgements, IP ids and checksums as real stacks make them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "wire_bytes.h"
+
+namespace vestrel::wire {
+
+struct Endpoint {
+  std::array<uint8_t, 4> address;
+  uint16_t port;
+};
+
+enum class Side { Client, Server };
+
+struct TcpPacket {
+  Side from;
+  Bytes bytes;  // the whole IPv4 packet
+};
+
+// The ones'-complement sum of 16-bit big-endian words that IP and TCP
+// checksums are made of (an odd last byte counts as its word's high half).
+uint16_t onesComplementSum(std::span<const uint8_t> bytes, uint32_t start = 0);
+
+class TcpConnection {
+ public:
+  // The initial sequence numbers are the caller's, so a capture comes out
+  // the same every time.
+  TcpConnection(Endpoint client, Endpoint server, uint32_t clientInitialSequence, uint32_t serverInitialSequence);
+
+  TcpPacket syn();
+  TcpPacket synAck();
+  TcpPacket handshakeAck();
+  // Payload with PSH|ACK, acknowledging all the peer has sent.
+  TcpPacket data(Side from, std::span<const uint8_t> payload);
+  TcpPacket ack(Side from);
+  // FIN|ACK; the peer's ack() then acknowledges it.
+  TcpPacket fin(Side from);
+
+ private:
+  struct Half {
+    Endpoint endpoint;
+    uint32_t nextSequence;
+    uint16_t nextIpId;
+    uint16_t window;
+  };
+
+  TcpPacket segment(Side from, uint8_t flags, std::span<const uint8_t> payload);
+  Half& half(Side side) { return side == Side::Client ? client_ : server_; }
+  Half& peer(Side side) { return side == Side::Client ? server_ : client_; }
+
+  Half client_;
+  Half server_;
+};
+
+}  // namespace vestrel::wire
