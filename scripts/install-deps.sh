@@ -3,7 +3,7 @@
 # Does nothing when they are all present.
 set -eu
 
-packages="build-essential make cmake pkg-config libpcap-dev libgtest-dev"
+packages="build-essential make cmake pkg-config libpcap-dev libgtest-dev tcpdump"
 
 missing=""
 for package in $packages; do

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "deadline.h"
+#include "common/deadline.h"
 
 namespace vestrel::live {
 

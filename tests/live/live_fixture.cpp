@@ -28,13 +28,6 @@ std::string format(const char* pattern, auto... values) {
 
 const char* directionText(Side from) { return from == Side::Client ? "Sent" : "Rcvd"; }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 std::string pingDetails(uint32_t cookie) { return format("Ping value: 0x%X\n", cookie); }
@@ -58,20 +51,6 @@ Bytes oversizeMessage(uint8_t id, uint16_t length) {
   return head(message, length);
 }
 
-ScratchDirectory::ScratchDirectory() {
-  char pattern[] = "/tmp/vestrel-live-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    ADD_FAILURE() << "cannot make a scratch directory";
-    return;
-  }
-  path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 void PrivateNetworkTest::SetUp() {
   const auto problem = enterPrivateNetwork();
   if (!problem) return;
@@ -83,13 +62,15 @@ void LiveCaptureTest::SetUp() {
   PrivateNetworkTest::SetUp();
   if (IsSkipped() || HasFatalFailure()) return;
   ASSERT_TRUE(listener_.open());
-  const auto loopback = findLoopbackNumber();
-  ASSERT_TRUE(loopback) << "`vestrel -d` does not list lo";
-  std::vector<std::string> options{"-i", std::to_string(*loopback)};
+  const std::string device = captureDevice();
+  const auto number = findDeviceNumber(device);
+  ASSERT_TRUE(number) << "`vestrel -d` does not list " << device << ":\n"
+                      << VestrelProcess::run({"-d"}, kBannerTimeout).output;
+  std::vector<std::string> options{"-i", std::to_string(*number)};
   for (const std::string& option : captureOptions()) options.push_back(option);
   ASSERT_TRUE(vestrel_.start(options)) << "cannot start " << vestrelBinary();
   ASSERT_TRUE(vestrel_.waitForLines(1, kBannerTimeout)) << "no banner; output so far: " << vestrel_.output();
-  ASSERT_EQ(vestrel_.output(), kBanner);
+  ASSERT_EQ(vestrel_.output(), banner());
 }
 
 ChatConnection LiveCaptureTest::connect() {
@@ -114,7 +95,8 @@ void LiveCaptureTest::finishTraffic() {
 
 void LiveCaptureTest::stopAndExpect(const std::string& lines, int signal) {
   const ProcessResult result = vestrel_.stop(signal);
-  EXPECT_EQ(result.output, kBanner + lines + kEndMarkLine);
+  EXPECT_EQ(result.output, banner() + lines + kEndMarkLine)
+      << "TCP segments sent again in this namespace: " << retransmittedSegments();
   EXPECT_EQ(result.status, "exit 0");
 }
 

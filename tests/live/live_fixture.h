@@ -6,9 +6,11 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bytes.h"
+#include "common/test_files.h"
 #include "chat_messages.h"
 #include "crafted_frame.h"
 #include "loopback_chat.h"
@@ -16,25 +18,15 @@
 
 namespace vestrel::live {
 
-inline const std::string kBanner = "Monitoring 'lo' for BNCS traffic...\n";
+// The program's first line when it captures on the device it lists (in
+// `vestrel -d`) as listedName.
+inline std::string bannerFor(std::string_view listedName) {
+  return "Monitoring '" + std::string(listedName) + "' for BNCS traffic...\n";
+}
 
 // The message expectLines sends last, on a connection of its own: an id no
 // case uses and no decoder reads, so its line can only be the end mark's.
 inline Bytes endMark() { return msg(0xEE); }
-
-// A directory under /tmp for one case's files, removed with everything in it.
-class ScratchDirectory {
- public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Runs the case in a network namespace of its own; skips (or fails, with
 // VESTREL_REQUIRE_LIVE=1) where one cannot be made.
@@ -43,13 +35,18 @@ class PrivateNetworkTest : public testing::Test {
   void SetUp() override;
 };
 
-// Adds a chat listener and the program capturing on lo, past its banner.
+// Adds a chat listener and the program capturing on lo (or the device a
+// fixture chooses), past its banner.
 class LiveCaptureTest : public PrivateNetworkTest {
  protected:
   void SetUp() override;
 
   // Options given after "-i N"; a fixture that needs -u, -s or -l adds them.
   virtual std::vector<std::string> captureOptions() const { return {}; }
+  // The device to capture on, as `vestrel -d` lists it. Traffic stays on lo,
+  // so another device must be one that sees lo's frames.
+  virtual std::string captureDevice() const { return "lo"; }
+  std::string banner() const { return bannerFor(captureDevice()); }
 
   // Connections and injected frames wait after each step until the program
   // has taken every frame on lo, so no burst outruns its capture.

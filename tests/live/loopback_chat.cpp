@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "deadline.h"
+#include "common/deadline.h"
 
 namespace vestrel::live {
 

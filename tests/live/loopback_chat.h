@@ -1,7 +1,8 @@
 // Real TCP traffic on 127.0.0.1:6112 for the program to watch. Every send is
 // exactly one TCP segment, captured before the next send starts: both ends
 // set TCP_NODELAY, the bytes go out in one write (loopback's MTU is 65536),
-// and the peer reads all of them before the send returns.
+// and the peer reads all of them before the send returns. The private
+// network keeps the kernel from sending any of them again.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace vestrel::live {
 
@@ -42,12 +44,48 @@ std::optional<std::string> checkPacketSockets() {
   return std::nullopt;
 }
 
+void writeSetting(const char* path, const char* value) {
+  std::ofstream setting(path);
+  setting << value;
+}
+
+// A segment the kernel sends again reaches the capture twice, and the program
+// (which does not follow sequence numbers) shows its messages twice. On a
+// busy machine an ACK can be late enough for a loss probe (after a few
+// milliseconds) or a retransmission timeout (after 200 ms), though nothing
+// is ever lost on lo. So the namespace sends no probes and waits far longer
+// than any case runs before sending again. Both settings belong to this
+// namespace alone; a kernel too old for the second keeps its 200 ms.
+void keepSegmentsFromBeingSentAgain() {
+  writeSetting("/proc/sys/net/ipv4/tcp_early_retrans", "0");
+  writeSetting("/proc/sys/net/ipv4/tcp_rto_min_us", "10000000");
+}
+
 }  // namespace
 
 std::optional<std::string> enterPrivateNetwork() {
   if (unshare(CLONE_NEWNET) != 0) return failure("unshare(CLONE_NEWNET)");
   if (auto problem = bringLoopbackUp()) return problem;
+  keepSegmentsFromBeingSentAgain();
   return checkPacketSockets();
+}
+
+long retransmittedSegments() {
+  // Two "Tcp:" lines: the field names, then their values.
+  std::ifstream snmp("/proc/net/snmp");
+  std::string names;
+  std::string values;
+  while (std::getline(snmp, names) && names.rfind("Tcp:", 0) != 0) {
+  }
+  if (!std::getline(snmp, values)) return -1;
+  std::istringstream nameWords(names);
+  std::istringstream valueWords(values);
+  std::string name;
+  std::string value;
+  while (nameWords >> name && valueWords >> value) {
+    if (name == "RetransSegs") return std::stol(value);
+  }
+  return -1;
 }
 
 bool liveCaptureRequired() {

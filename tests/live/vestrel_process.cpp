@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,41 +13,17 @@
 #include <sstream>
 #include <thread>
 
+#include "common/child_process.h"
+
 namespace vestrel::live {
 
 namespace {
 
 constexpr Millis kEndTimeout{5000};
-constexpr Millis kReapPollInterval{5};
 constexpr std::chrono::microseconds kStatePollInterval{100};
 // A frame reaches every capture socket within microseconds; seeing the
 // program asleep this many times in a row rules out one still on its way.
 constexpr int kIdleSightings = 3;
-
-std::string describeStatus(int waitStatus) {
-  if (WIFEXITED(waitStatus)) return "exit " + std::to_string(WEXITSTATUS(waitStatus));
-  if (WIFSIGNALED(waitStatus)) return "signal " + std::to_string(WTERMSIG(waitStatus));
-  return "status " + std::to_string(waitStatus);
-}
-
-// In the child: a clean signal state, the pipe as stdout and stderr, no
-// input, and death with the test process so nothing is ever left running.
-[[noreturn]] void execVestrel(std::vector<char*>& argv, int outputFd) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  const int input = open("/dev/null", O_RDONLY);
-  if (input >= 0) dup2(input, STDIN_FILENO);
-  dup2(outputFd, STDOUT_FILENO);
-  dup2(outputFd, STDERR_FILENO);
-  execv(argv[0], argv.data());
-  static const char message[] = "live rig: cannot exec the program\n";
-  [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
-  _exit(127);
-}
 
 }  // namespace
 
@@ -57,8 +32,13 @@ std::string vestrelBinary() {
   return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_BINARY;
 }
 
+std::string vestrelReadBinary() {
+  const char* chosen = std::getenv("VESTREL_LIVE_READ_BINARY");
+  return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_READ_BINARY;
+}
+
 VestrelProcess::~VestrelProcess() {
-  killAndReap();
+  test::killChild(pid_);
   if (outputFd_ >= 0) close(outputFd_);
 }
 
@@ -66,14 +46,17 @@ bool VestrelProcess::start(const std::vector<std::string>& options) {
   if (started()) return false;
   std::vector<std::string> arguments{vestrelBinary()};
   arguments.insert(arguments.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
 
+  // No input, and standard output and standard error joined in one pipe.
+  const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (input < 0) return false;
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  const pid_t child = fork();
-  if (child == 0) execVestrel(argv, pipeFds[1]);
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    close(input);
+    return false;
+  }
+  const pid_t child = test::spawnChild(arguments, input, pipeFds[1], pipeFds[1]);
+  close(input);
   close(pipeFds[1]);
   if (child < 0) {
     close(pipeFds[0]);
@@ -167,28 +150,9 @@ ProcessResult VestrelProcess::finish(const Deadline& deadline) {
   while (readSome(deadline)) {
   }
   ProcessResult result;
-  int waitStatus = 0;
-  bool reaped = false;
-  while (started() && !reaped && !deadline.passed()) {
-    reaped = waitpid(pid_, &waitStatus, WNOHANG) == pid_;
-    if (!reaped) std::this_thread::sleep_for(kReapPollInterval);
-  }
-  if (reaped) {
-    pid_ = -1;
-    result.status = describeStatus(waitStatus);
-  } else {
-    killAndReap();
-    result.status = "did not end in time: killed";
-  }
+  result.status = test::reapChild(pid_, deadline);
   result.output = output_;
   return result;
-}
-
-void VestrelProcess::killAndReap() {
-  if (!started()) return;
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);  // SIGKILL cannot be caught, so this returns
-  pid_ = -1;
 }
 
 ProcessResult VestrelProcess::run(const std::vector<std::string>& options, Millis timeout) {
@@ -197,7 +161,7 @@ ProcessResult VestrelProcess::run(const std::vector<std::string>& options, Milli
   return process.finish(Deadline(timeout));
 }
 
-std::optional<int> findLoopbackNumber() {
+std::optional<int> findDeviceNumber(std::string_view listedName) {
   const ProcessResult listing = VestrelProcess::run({"-d"}, kEndTimeout);
   std::istringstream lines(listing.output);
   std::string line;
@@ -207,7 +171,7 @@ std::optional<int> findLoopbackNumber() {
     const bool numbered = !number.empty() && std::all_of(number.begin(), number.end(), [](unsigned char c) {
       return std::isdigit(c) != 0;
     });
-    if (numbered && dot != std::string::npos && line.substr(dot + 2) == "lo") return std::stoi(number);
+    if (numbered && dot != std::string::npos && line.substr(dot + 2) == listedName) return std::stoi(number);
   }
   return std::nullopt;
 }

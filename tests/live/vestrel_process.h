@@ -11,9 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "deadline.h"
+#include "common/deadline.h"
 
 namespace vestrel::live {
+
+using test::Deadline;
+using test::Millis;
 
 struct ProcessResult {
   std::string output;
@@ -59,7 +62,6 @@ class VestrelProcess {
   // The state letter in /proc/PID/stat: 'S' sleeping, 'R' running, 'T' stopped.
   char state() const;
   ProcessResult finish(const Deadline& deadline);
-  void killAndReap();
 
   pid_t pid_ = -1;
   int outputFd_ = -1;
@@ -71,7 +73,12 @@ class VestrelProcess {
 // it), otherwise the one built with the tests.
 std::string vestrelBinary();
 
-// The number `vestrel -d` gives lo ("N. lo"), or nothing.
-std::optional<int> findLoopbackNumber();
+// The file reader built with it: VESTREL_LIVE_READ_BINARY when set,
+// otherwise the one built with the tests.
+std::string vestrelReadBinary();
+
+// The number `vestrel -d` gives the device it lists as listedName
+// ("N. listedName"), or nothing.
+std::optional<int> findDeviceNumber(std::string_view listedName);
 
 }  // namespace vestrel::live

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
-namespace vestrel::live {
+namespace vestrel::test {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
@@ -24,4 +24,4 @@ class Deadline {
   Clock::time_point end_;
 };
 
-}  // namespace vestrel::live
+}  // namespace vestrel::test

@@ -1,0 +1,116 @@
+#include "capture/capture_file.h"
+
+#include <pcap/pcap.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "stream/console.h"
+#include "stream/segment_handler.h"
+
+namespace vestrel {
+
+namespace {
+
+struct CaptureCloser {
+  void operator()(pcap_t* capture) const { pcap_close(capture); }
+};
+using OwnedCapture = std::unique_ptr<pcap_t, CaptureCloser>;
+
+constexpr int kExitFailure = 1;
+
+// Errors go to standard error after everything printed so far, so a
+// truncation is reported below the last message it let through.
+void reportError(const std::string& subject, const std::string& problem) {
+  std::fflush(console());
+  std::fprintf(stderr, "%s: %s: %s\n", kReadProgramName, subject.c_str(), problem.c_str());
+}
+
+std::string shownName(const std::string& fileName) {
+  return fileName == "-" ? "standard input" : fileName;
+}
+
+// Opened by us rather than by name through the library, so a file that
+// cannot be opened is reported with its name and the system's reason.
+OwnedCapture openCaptureFile(const std::string& fileName, std::string& error) {
+  FILE* file = fileName == "-" ? stdin : std::fopen(fileName.c_str(), "rb");
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  char errorText[PCAP_ERRBUF_SIZE] = "";
+  OwnedCapture capture(pcap_fopen_offline(file, errorText));
+  if (!capture) {
+    if (file != stdin) std::fclose(file);
+    error = errorText;
+  }
+  return capture;  // closing the capture closes the file
+}
+
+std::string describeLinkType(int datalink) {
+  const char* name = pcap_datalink_val_to_name(datalink);
+  const char* description = pcap_datalink_val_to_description(datalink);
+  std::string text = name != nullptr ? name : std::to_string(datalink);
+  if (description != nullptr) text += std::string(" (") + description + ")";
+  return text;
+}
+
+bool openLogFile(Options& options) {
+  if (options.logFileName.empty()) return true;
+  options.logFile.reset(std::fopen(options.logFileName.c_str(), "w"));
+  if (options.logFile) return true;
+  reportError(options.logFileName, std::strerror(errno));
+  return false;
+}
+
+bool finishOutput() {
+  if (std::fflush(console()) == 0 && std::ferror(console()) == 0) return true;
+  std::fprintf(stderr, "%s: error writing standard output: %s\n", kReadProgramName, std::strerror(errno));
+  return false;
+}
+
+void warnOfCutSegments(const std::string& subject, uint64_t count) {
+  if (count == 0) return;
+  reportError(subject, "warning: " + std::to_string(count) +
+                           " segment(s) of port 6112 were cut short by the capture's snapshot length;"
+                           " the messages in them are incomplete");
+}
+
+}  // namespace
+
+int readCaptureFile(ReadCommand& command) {
+  const std::string subject = shownName(command.fileName);
+  std::string error;
+  const OwnedCapture capture = openCaptureFile(command.fileName, error);
+  if (!capture) {
+    reportError(subject, error);
+    return kExitFailure;
+  }
+  const int datalink = pcap_datalink(capture.get());
+  const auto linkLayer = linkLayerFor(datalink);
+  if (!linkLayer) {
+    reportError(subject, "link type " + describeLinkType(datalink) + " is not supported");
+    return kExitFailure;
+  }
+  if (!openLogFile(command.options)) return kExitFailure;
+
+  Monitor monitor(command.options);
+  monitor.linkLayer = *linkLayer;
+  monitor.syncPending = true;
+  monitor.flushEachMessage = false;
+  const int result = pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
+
+  bool ok = finishOutput();
+  if (result == PCAP_ERROR) {
+    reportError(subject, pcap_geterr(capture.get()));
+    ok = false;
+  }
+  warnOfCutSegments(subject, monitor.cutSegments);
+  // A log that failed was reported on the console when it failed.
+  if (command.options.logFile && monitor.log == nullptr) ok = false;
+  return ok ? 0 : kExitFailure;
+}
+
+}  // namespace vestrel

@@ -1,0 +1,286 @@
+// vestrel-read, the real binary, on capture files: the sample session against
+// its reviewed output, the same session in every link layer and file format,
+// standard input, and every way a file, an option or an output can fail.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "read/run_program.h"
+
+namespace vestrel::read {
+namespace {
+
+const std::string kReader = VESTREL_READ_BINARY;
+const std::string kGenerator = VESTREL_GEN_BINARY;
+const std::filesystem::path kSample = VESTREL_SAMPLE_CAPTURE;
+const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
+
+const std::string kUsageLine = "Usage: vestrel-read [-u] [-s] [-l LOGFILE] FILE\n";
+
+ChildResult readCapture(std::vector<std::string> arguments, std::optional<std::filesystem::path> input = {}) {
+  return runProgram({kReader, std::move(arguments), std::move(input)});
+}
+
+std::string golden(const std::string& name) { return readFile(kGolden / name); }
+
+void expectClean(const ChildResult& result) {
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(result.errors, "");
+}
+
+// The sample's console and log, as reviewed line by line against the
+// session the generator writes.
+TEST(SampleSession, PrintsTheReviewedOutput) {
+  const ChildResult result = readCapture({kSample});
+  expectClean(result);
+  EXPECT_EQ(result.output, golden("chat-session.txt"));
+}
+
+TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
+  const ScratchDirectory scratch;
+  const ChildResult result = readCapture({"-u", "-s", "-l", scratch / "session.log", kSample});
+  expectClean(result);
+  EXPECT_EQ(result.output, golden("chat-session-full.txt"));
+  EXPECT_EQ(readFile(scratch / "session.log"), golden("chat-session.log"));
+}
+
+// The README shows an excerpt of the sample's output; it must stay real.
+TEST(SampleSession, ReadmeExcerptIsRealOutput) {
+  const std::string readme = readFile(VESTREL_README);
+  const std::string opening = "Real output of `build/vestrel-read samples/chat-session.pcap` (an excerpt):\n\n```\n";
+  const size_t start = readme.find(opening);
+  ASSERT_NE(start, std::string::npos);
+  const size_t from = start + opening.size();
+  const size_t end = readme.find("```", from);
+  ASSERT_NE(end, std::string::npos);
+  const std::string excerpt = readme.substr(from, end - from);
+  EXPECT_GT(std::count(excerpt.begin(), excerpt.end(), '\n'), 20);
+  EXPECT_NE(golden("chat-session.txt").find(excerpt), std::string::npos) << excerpt;
+}
+
+TEST(SampleSession, StandardInputReadsTheSame) {
+  const ChildResult result = readCapture({"-"}, kSample);
+  expectClean(result);
+  EXPECT_EQ(result.output, golden("chat-session.txt"));
+}
+
+// The generator writes the sample session in each link layer and format;
+// every one must decode to the very same console and log.
+struct Encoding {
+  const char* link;
+  const char* format;
+};
+
+class EveryLinkLayer : public ::testing::TestWithParam<Encoding> {};
+
+TEST_P(EveryLinkLayer, DecodesToTheSameOutputAndLog) {
+  const ScratchDirectory scratch;
+  const auto capture = scratch / "session";
+  const ChildResult generated =
+      runProgram({kGenerator, {"--link", GetParam().link, "--format", GetParam().format, "-o", capture}});
+  ASSERT_EQ(generated.status, "exit 0") << generated.errors;
+
+  const ChildResult plain = readCapture({capture});
+  expectClean(plain);
+  EXPECT_EQ(plain.output, golden("chat-session.txt"));
+  const ChildResult full = readCapture({"-us", "-l", scratch / "log", capture});
+  expectClean(full);
+  EXPECT_EQ(full.output, golden("chat-session-full.txt"));
+  EXPECT_EQ(readFile(scratch / "log"), golden("chat-session.log"));
+}
+
+std::vector<Encoding> everyEncoding() {
+  std::vector<Encoding> encodings;
+  for (const char* link : {"ethernet", "vlan", "qinq", "sll", "sll2", "null", "loop", "raw", "ipv4"}) {
+    for (const char* format : {"pcap", "pcapng"}) encodings.push_back({link, format});
+  }
+  return encodings;
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, EveryLinkLayer, ::testing::ValuesIn(everyEncoding()), [](const auto& info) {
+  return std::string(info.param.link) + "_" + info.param.format;
+});
+
+// Where each record of a classic little-endian pcap file ends.
+constexpr size_t kPcapFileHeaderBytes = 24;
+constexpr size_t kPcapRecordHeaderBytes = 16;
+
+uint32_t le32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) value |= uint32_t{static_cast<uint8_t>(bytes[at + i])} << (8 * i);
+  return value;
+}
+
+void putLe32(std::string& bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+std::vector<size_t> recordStarts(const std::string& file) {
+  std::vector<size_t> starts;
+  for (size_t at = kPcapFileHeaderBytes; at + kPcapRecordHeaderBytes <= file.size();
+       at += kPcapRecordHeaderBytes + le32(file, at + 8)) {
+    starts.push_back(at);
+  }
+  return starts;
+}
+
+// A file that ends inside a record prints every message of the records
+// before it, then reports the truncation.
+TEST(DamagedFile, EndingInsideARecordPrintsWhatCameBefore) {
+  const std::string sample = readFile(kSample);
+  const std::vector<size_t> starts = recordStarts(sample);
+  ASSERT_GT(starts.size(), 40U);
+  const ScratchDirectory scratch;
+  for (const size_t record : {size_t{20}, starts.size() / 2, starts.size() - 1}) {
+    for (const size_t extra : {size_t{5}, kPcapRecordHeaderBytes + 3}) {
+      writeFile(scratch / "whole", sample.substr(0, starts[record]));
+      writeFile(scratch / "cut", sample.substr(0, starts[record] + extra));
+      const ChildResult whole = readCapture({scratch / "whole"});
+      const ChildResult cut = readCapture({scratch / "cut"});
+      expectClean(whole);
+      EXPECT_EQ(cut.status, "exit 1");
+      EXPECT_EQ(cut.output, whole.output) << "record " << record << " + " << extra;
+      EXPECT_TRUE(cut.errors.starts_with("vestrel-read: " + (scratch / "cut").string() + ": truncated dump file"))
+          << cut.errors;
+      EXPECT_EQ(std::count(cut.errors.begin(), cut.errors.end(), '\n'), 1) << cut.errors;
+    }
+  }
+}
+
+TEST(DamagedFile, TruncatedPcapngIsReportedToo) {
+  const ScratchDirectory scratch;
+  ASSERT_EQ(runProgram({kGenerator, {"--format", "pcapng", "-o", scratch / "ng"}}).status, "exit 0");
+  const std::string whole = readFile(scratch / "ng");
+  writeFile(scratch / "cut", whole.substr(0, whole.size() - 7));
+  const ChildResult cut = readCapture({scratch / "cut"});
+  EXPECT_EQ(cut.status, "exit 1");
+  EXPECT_TRUE(cut.errors.starts_with("vestrel-read: " + (scratch / "cut").string() + ": ")) << cut.errors;
+  // Everything before the last record is printed.
+  const std::string expected = golden("chat-session.txt");
+  EXPECT_FALSE(cut.output.empty());
+  EXPECT_TRUE(expected.starts_with(cut.output));
+}
+
+// A short snapshot length leaves holes in the stream: said once, at the end.
+TEST(DamagedFile, SegmentsCutBySnapshotLengthAreReported) {
+  std::string sample = readFile(kSample);
+  // Cut the payload of the largest record short, keeping its true length.
+  size_t largest = 0;
+  for (const size_t start : recordStarts(sample)) {
+    if (largest == 0 || le32(sample, start + 8) > le32(sample, largest + 8)) largest = start;
+  }
+  const uint32_t captured = le32(sample, largest + 8);
+  constexpr uint32_t kKept = 70;
+  ASSERT_GT(captured, kKept);
+  putLe32(sample, largest + 8, kKept);
+  sample.erase(largest + kPcapRecordHeaderBytes + kKept, captured - kKept);
+  const ScratchDirectory scratch;
+  writeFile(scratch / "cut", sample);
+  const ChildResult result = readCapture({scratch / "cut"});
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(result.errors, "vestrel-read: " + (scratch / "cut").string() +
+                               ": warning: 1 segment(s) of port 6112 were cut short by the capture's snapshot "
+                               "length; the messages in them are incomplete\n");
+  EXPECT_FALSE(result.output.empty());
+}
+
+// Every refusal: a clear message on standard error, nothing on standard
+// output, exit status 1.
+struct Refusal {
+  const char* name;
+  std::vector<std::string> arguments;  // "@" stands for the case's file
+  std::string fileContents;            // written to the case's file
+  std::string errors;                  // "@" stands for the case's file
+};
+
+void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
+
+std::string withFile(std::string text, const std::string& file) {
+  for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, file);
+  return text;
+}
+
+std::string sampleWithLinkType(uint32_t linkType) {
+  std::string sample = readFile(kSample);
+  putLe32(sample, 20, linkType);
+  return sample;
+}
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refused, SaysWhyAndExitsWithOne) {
+  const ScratchDirectory scratch;
+  const std::string file = scratch / "capture";
+  if (!GetParam().fileContents.empty()) writeFile(file, GetParam().fileContents);
+  std::vector<std::string> arguments;
+  for (const std::string& argument : GetParam().arguments) arguments.push_back(withFile(argument, file));
+  const ChildResult result = readCapture(arguments);
+  EXPECT_EQ(result.status, "exit 1");
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(result.errors, withFile(GetParam().errors, file));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, Refused,
+    ::testing::Values(
+        Refusal{"MissingFile", {"@"}, "", "vestrel-read: @: No such file or directory\n"},
+        Refusal{"NotACapture", {"@"}, "GET / HTTP/1.1\r\nHost: example\r\n\r\n", "vestrel-read: @: unknown file format\n"},
+        Refusal{"Directory", {"/"}, "", "vestrel-read: /: error reading dump file: Is a directory\n"},
+        Refusal{"UnsupportedLinkType", {"@"}, sampleWithLinkType(105),
+                "vestrel-read: @: link type IEEE802_11 (802.11) is not supported\n"},
+        Refusal{"Ipv6LinkType", {"@"}, sampleWithLinkType(229),
+                "vestrel-read: @: link type IPV6 (Raw IPv6) is not supported\n"},
+        Refusal{"LogCannotBeOpened", {"-l", "/nonexistent/dir/t.log", "@"}, readFile(kSample),
+                "vestrel-read: /nonexistent/dir/t.log: No such file or directory\n"},
+        Refusal{"UnknownOption", {"-x", "@"}, "", "vestrel-read: unknown option -x\n" + kUsageLine},
+        Refusal{"LogWithoutValue", {"@", "-l"}, "", "vestrel-read: option -l needs a value\n" + kUsageLine},
+        Refusal{"NoFile", {"-u"}, "", "vestrel-read: no capture file given\n" + kUsageLine},
+        Refusal{"TwoFiles", {"@", "@"}, "", "vestrel-read: only one capture file can be read\n" + kUsageLine}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Refused, EmptyFileIsNotACapture) {
+  const ScratchDirectory scratch;
+  writeFile(scratch / "empty", "");
+  const ChildResult result = readCapture({scratch / "empty"});
+  EXPECT_EQ(result.status, "exit 1");
+  EXPECT_EQ(result.output, "");
+  EXPECT_TRUE(result.errors.starts_with("vestrel-read: " + (scratch / "empty").string() + ": truncated dump file"))
+      << result.errors;
+}
+
+// Output that cannot be written is a failure, not a quiet success.
+TEST(Outputs, FullStandardOutputIsReported) {
+  const ChildResult result = runProgram({kReader, {kSample}, std::nullopt, "/dev/full"});
+  EXPECT_EQ(result.status, "exit 1");
+  EXPECT_EQ(result.errors, "vestrel-read: error writing standard output: No space left on device\n");
+}
+
+TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
+  const ChildResult result = readCapture({"-l", "/dev/full", kSample});
+  EXPECT_EQ(result.status, "exit 1");
+  const std::string failure = "Error: Unable to write to log file /dev/full (No space left on device); logging stopped.\n";
+  const size_t at = result.output.find(failure);
+  ASSERT_NE(at, std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find(failure, at + 1), std::string::npos);
+  // The console goes on: every message is still printed.
+  std::string withoutFailure = result.output;
+  withoutFailure.erase(at, failure.size());
+  EXPECT_EQ(withoutFailure, golden("chat-session.txt"));
+}
+
+TEST(Outputs, HelpAndVersionGoToStandardOutput) {
+  const ChildResult help = readCapture({"-h"});
+  expectClean(help);
+  EXPECT_TRUE(help.output.starts_with(kUsageLine)) << help.output;
+  for (const char* option : {"-u ", "-s ", "-l LOGFILE ", "-h ", "-v "}) {
+    EXPECT_NE(help.output.find(std::string("\n  ") + option), std::string::npos) << option;
+  }
+  const ChildResult version = readCapture({"-v"});
+  expectClean(version);
+  EXPECT_TRUE(version.output.starts_with("vestrel-read version 1.0\nlibpcap version ")) << version.output;
+}
+
+}  // namespace
+}  // namespace vestrel::read

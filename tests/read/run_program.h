@@ -1,0 +1,29 @@
+// Runs vestrel-read or the generator to its end, standard output and standard
+// error kept apart, with a bound on how long it may take.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/child_process.h"
+#include "common/test_files.h"
+
+namespace vestrel::read {
+
+using test::ChildResult;
+using test::readFile;
+using test::ScratchDirectory;
+using test::writeFile;
+
+struct ProgramRun {
+  std::string program;
+  std::vector<std::string> arguments;
+  std::optional<std::filesystem::path> input;   // /dev/null when unset
+  std::optional<std::filesystem::path> output;  // standard output goes here instead
+};
+
+ChildResult runProgram(const ProgramRun& run);
+
+}  // namespace vestrel::read
