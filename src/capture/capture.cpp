@@ -14,7 +14,11 @@ namespace vestrel {
 
 namespace {
 
-constexpr int kSnapshotLength = 65536;
+// Whole frames, always: a sender's segmentation offload hands the capture
+// datagrams of up to 65535 bytes, 65549 with their Ethernet header, so a
+// limit of 65536 would cut the end off the largest and leave a hole in the
+// stream. This is the capture library's own largest default.
+constexpr int kSnapshotLength = 262144;
 constexpr int kReadTimeoutMs = 1000;
 // The kernel ring holds frames while we print. The library's default of
 // 2 MB is only about 31 frames on loopback (64 KB a frame at its MTU, each

@@ -115,7 +115,8 @@ bool FrameInjector::inject(const Bytes& frame) {
 // sees it at that same moment.
 bool FrameInjector::awaitReturn(const Bytes& frame) {
   const Deadline deadline(kReturnTimeout);
-  Bytes seen(1 << 16);
+  // Room for the largest datagram and its Ethernet header, and more.
+  Bytes seen(1 << 17);
   for (int watched = 0; watched < kMaxFramesWatched; ++watched) {
     pollfd ready{watcher_.fd(), POLLIN, 0};
     if (poll(&ready, 1, deadline.remainingMs()) <= 0) break;

@@ -106,6 +106,25 @@ CraftedFrame betweenPorts(uint16_t source, uint16_t destination) {
   return frame;
 }
 
+// The largest IPv4 datagram (65535 bytes) in one frame, as a sender's
+// segmentation offload hands it to the capture: 65549 bytes with its
+// Ethernet header. Its last message sits in its last 15 bytes.
+FrameCase largestDatagram() {
+  constexpr size_t kPings = 8185;
+  Bytes payload;
+  std::string lines;
+  for (uint32_t cookie = 0; cookie < kPings; ++cookie) {
+    const Bytes message = ping(cookie);
+    payload.insert(payload.end(), message.begin(), message.end());
+    lines += sentLine(0x25, "SID_PING", pingDetails(cookie));
+  }
+  payload = payload + chatCommand("0123456789");
+  lines += sentLine(0x0E, "SID_CHATCOMMAND", "0123456789\n");
+  CraftedFrame frame = segmentCarrying(payload);
+  EXPECT_EQ(trueIpTotalLength(frame), 65535U);
+  return {"LargestDatagramIsCapturedWhole", frame, lines};
+}
+
 std::vector<FrameCase> frameCases() {
   const auto command = [](std::string_view text) {
     return sentLine(0x0E, "SID_CHATCOMMAND", std::string(text) + "\n");
@@ -130,6 +149,7 @@ std::vector<FrameCase> frameCases() {
       {"SegmentFromTheChatPortIsRcvd", betweenPorts(kChatPort, 40000),
        rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "crafted"))},
       {"SegmentBetweenOtherPortsIsIgnored", betweenPorts(40000, 40001), ""},
+      largestDatagram(),
   };
 }
 
