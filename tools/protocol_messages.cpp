@@ -24,26 +24,12 @@ constexpr uint32_t kProtocolId = 0;
 constexpr uint32_t kDefunctAddress = 0;
 constexpr uint32_t kDefunctField = 0xBAADF00D;
 
-uint8_t hexDigit(char digit) {
-  if (digit >= 'a') return static_cast<uint8_t>(digit - 'a' + 10);
-  if (digit >= 'A') return static_cast<uint8_t>(digit - 'A' + 10);
-  return static_cast<uint8_t>(digit - '0');
-}
-
 Bytes keyEntry(const CdKey& key) {
   constexpr uint32_t kUnknownZero = 0;
   return dword(key.length) + dword(key.product) + dword(key.publicValue) + dword(kUnknownZero) + hexBytes(key.hash);
 }
 
 }  // namespace
-
-Bytes hexBytes(std::string_view hex) {
-  Bytes bytes;
-  for (size_t at = 0; at + 1 < hex.size(); at += 2) {
-    bytes.push_back(static_cast<uint8_t>(hexDigit(hex[at]) << 4 | hexDigit(hex[at + 1])));
-  }
-  return bytes;
-}
 
 Bytes protocolByte() { return byte(kProtocolChat); }
 

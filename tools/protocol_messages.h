@@ -11,9 +11,6 @@
 
 namespace vestrel::wire {
 
-// Bytes from hex pairs ("9C01..."), for hashes and keys.
-Bytes hexBytes(std::string_view hex);
-
 // Sent alone by a client right after connecting; it names the protocol and
 // is no message.
 Bytes protocolByte();

@@ -50,6 +50,20 @@ inline Bytes cstr(std::string_view text) {
 // Text without a terminator.
 inline Bytes raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
+// Bytes from hex pairs ("9C01..."), for hashes and keys.
+inline Bytes hexBytes(std::string_view hex) {
+  const auto nibble = [](char digit) {
+    if (digit >= 'a') return static_cast<uint8_t>(digit - 'a' + 10);
+    if (digit >= 'A') return static_cast<uint8_t>(digit - 'A' + 10);
+    return static_cast<uint8_t>(digit - '0');
+  };
+  Bytes bytes;
+  for (size_t at = 0; at + 1 < hex.size(); at += 2) {
+    bytes.push_back(static_cast<uint8_t>(nibble(hex[at]) << 4 | nibble(hex[at + 1])));
+  }
+  return bytes;
+}
+
 inline Bytes fill(size_t count, uint8_t value) { return Bytes(count, value); }
 
 // A header with any marker and length, true or not.

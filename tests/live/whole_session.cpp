@@ -29,18 +29,6 @@ SessionMessage split(SessionMessage message, size_t at) {
   return message;
 }
 
-// Bytes from upper-case hex pairs; a byte run prints them back as written.
-Bytes hexBytes(std::string_view hex) {
-  const auto nibble = [](char digit) {
-    return static_cast<uint8_t>(digit <= '9' ? digit - '0' : digit - 'A' + 10);
-  };
-  Bytes bytes;
-  for (size_t at = 0; at + 1 < hex.size(); at += 2) {
-    bytes.push_back(static_cast<uint8_t>(nibble(hex[at]) << 4 | nibble(hex[at + 1])));
-  }
-  return bytes;
-}
-
 // A chat event with the three unused dwords as servers fill them.
 Bytes event(uint32_t id, uint32_t flags, uint32_t ping, std::string_view user, std::string_view text) {
   return dword(id) + dword(flags) + dword(ping) + dword(0) + dword(0xBAADF00D) + dword(0xBAADF00D) + cstr(user) +
