@@ -72,9 +72,7 @@ Bytes linuxCooked2Header(bool fromClient) {
          byte(cookedPacketType(fromClient)) + byte(6) + cookedAddress(fromClient);
 }
 
-Bytes qword(uint64_t value) {
-  return dword(static_cast<uint32_t>(value)) + dword(static_cast<uint32_t>(value >> 32));
-}
+Bytes qword(uint64_t value) { return dword(static_cast<uint32_t>(value)) + dword(static_cast<uint32_t>(value >> 32)); }
 
 size_t paddedToWords(size_t length) { return (length + 3) / 4 * 4; }
 

@@ -13,8 +13,8 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::microseconds;
 
-constexpr ConnectionSetup kConnection{{{192, 0, 2, 10}, 50412}, {{198, 51, 100, 20}, 6112}, 0x2F6A91C3, 0xC41B0D72,
-                                      38ms};
+constexpr ConnectionSetup kConnection{
+    {{192, 0, 2, 10}, 50412}, {{198, 51, 100, 20}, 6112}, 0x2F6A91C3, 0xC41B0D72, 38ms};
 constexpr size_t kOnlyConnection = 0;
 
 // A packed segment holds at most this many messages, and never more payload
@@ -35,8 +35,8 @@ constexpr std::array<std::string_view, 10> kLines = {
     "see you in the tournament channel",
     "ok",
 };
-constexpr std::array<std::string_view, 5> kCommands = {"hi", "/w bob ready when you are", "/me stretches",
-                                                       "/whoami", "anyone seen carol today?"};
+constexpr std::array<std::string_view, 5> kCommands = {"hi", "/w bob ready when you are", "/me stretches", "/whoami",
+                                                       "anyone seen carol today?"};
 
 // A fixed-seed xorshift, so the same request gives the same traffic.
 class Dice {

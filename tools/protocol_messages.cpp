@@ -35,8 +35,7 @@ Bytes protocolByte() { return byte(kProtocolChat); }
 
 Bytes clientAuthInfo(const ClientAuthInfo& info) {
   return msg(kAuthInfo, dword(kProtocolId) + raw(info.platform) + raw(info.product) + dword(info.versionByte) +
-                            raw(info.productLanguage) +
-                            Bytes(info.localAddress.begin(), info.localAddress.end()) +
+                            raw(info.productLanguage) + Bytes(info.localAddress.begin(), info.localAddress.end()) +
                             dword(static_cast<uint32_t>(info.timezoneBiasMinutes)) + dword(info.localeId) +
                             dword(info.languageId) + cstr(info.countryAbbreviation) + cstr(info.countryName));
 }

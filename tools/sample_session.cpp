@@ -32,14 +32,21 @@ Step serverAcksErin(microseconds gap) { return {gap, kErin, Action::Ack, Side::S
 
 // alice plays the expansion with the newer account logon; erin the older
 // game with the password-hash logon.
-const ClientAuthInfo kAliceAuthInfo{"68XI", "PX3W", 0x1C, "SUne", {192, 0, 2, 10}, 300, 0x409, 0x409, "USA",
-                                    "United States"};
-const ClientAuthInfo kErinAuthInfo{"68XI", "VD2D", 0x0E, "EDed", {192, 0, 2, 77}, -60, 0x407, 0x407, "DEU",
-                                   "Germany"};
+const ClientAuthInfo kAliceAuthInfo{"68XI", "PX3W", 0x1C,  "SUne", {192, 0, 2, 10},
+                                    300,    0x409,  0x409, "USA",  "United States"};
+const ClientAuthInfo kErinAuthInfo{"68XI", "VD2D", 0x0E, "EDed", {192, 0, 2, 77}, -60, 0x407, 0x407, "DEU", "Germany"};
 
-const AuthChallenge kAliceChallenge{2, 0x6E9F2C41, 0x0D4B7A13, 0x01DD5C006712F3A4, "ver-IX86-3.mpq",
+const AuthChallenge kAliceChallenge{2,
+                                    0x6E9F2C41,
+                                    0x0D4B7A13,
+                                    0x01DD5C006712F3A4,
+                                    "ver-IX86-3.mpq",
                                     "A=1239576727 B=1604096186 C=4198514212 4 A=A+S B=B-C C=C^A A=A-B"};
-const AuthChallenge kErinChallenge{0, 0x3B81E5F0, 0x5A09C2D7, 0x01CC8DD7414DBB00, "ver-IX86-6.mpq",
+const AuthChallenge kErinChallenge{0,
+                                   0x3B81E5F0,
+                                   0x5A09C2D7,
+                                   0x01CC8DD7414DBB00,
+                                   "ver-IX86-6.mpq",
                                    "A=3845581634 B=880823580 C=1363937103 4 A=A-S B=B-C C=C-A A=A-B"};
 
 constexpr std::string_view kRocKeyHash = "5B2E8C41D09F7A36E1C4B8520F9D6A3B7E4C1D85";
@@ -61,9 +68,12 @@ const Bytes kAliceAuthCheck = authCheck({0x7C3E9A21,
                                          {{26, 0x0E, 0x00A7C4D2, kRocKeyHash}, {26, 0x12, 0x003B9E15, kTftKeyHash}},
                                          "war3.exe 03/18/17 20:03:55 471040",
                                          "alice"});
-const Bytes kErinAuthCheck = authCheck(
-    {0x2A91F3C4, 0x01000E01, 0x9C4E7B12, {{16, 0x06, 0x00C1F6A3, kD2KeyHash}}, "Game.exe 10/18/11 20:48:14 65536",
-     "erin"});
+const Bytes kErinAuthCheck = authCheck({0x2A91F3C4,
+                                        0x01000E01,
+                                        0x9C4E7B12,
+                                        {{16, 0x06, 0x00C1F6A3, kD2KeyHash}},
+                                        "Game.exe 10/18/11 20:48:14 65536",
+                                        "erin"});
 
 const Bytes kLongTalk = chatEvent(ChatEvent::Talk, kNoFlags, 112, "bob",
                                   "did anyone catch the patch notes? they finally fixed the ladder queue timing, "
@@ -94,8 +104,8 @@ std::vector<Step> aliceEntersChat() {
   return {
       alice(3ms, enterChat("alice", "") + channelListRequest("PX3W") + joinChannel(kFirstJoin, "Town Square")),
       toAlice(40ms, enterChatReply("alice", "PX3W 3H3W 14 SLNV", "alice") +
-                        channelList({"Town Square", "Chat Lounge", "Clan Recruitment", "Tech Support",
-                                     "Public Chat 1", "Frozen Throne USA-1"})),
+                        channelList({"Town Square", "Chat Lounge", "Clan Recruitment", "Tech Support", "Public Chat 1",
+                                     "Frozen Throne USA-1"})),
       toAlice(400us, chatEvent(ChatEvent::Channel, kNoFlags, 0, "alice", "Town Square")),
       toAlice(110us, chatEvent(ChatEvent::ShowUser, kNoFlags, 38, "alice", "PX3W 3H3W 14 SLNV") +
                          chatEvent(ChatEvent::ShowUser, kNoFlags, 112, "bob", "PX3W 2O3W 6") +
@@ -159,8 +169,8 @@ std::vector<Step> bothChatAndLeave() {
       erin(3900ms, chatCommand("hi all")),
       serverAcksErin(64ms),
       toAlice(8ms, chatEvent(ChatEvent::Talk, kNoFlags, 64, "erin", "hi all")),
-      toAlice(2600ms, chatEvent(ChatEvent::Info, kNoFlags, 0, "",
-                                "The server will restart for maintenance at 12:00 UTC.")),
+      toAlice(2600ms,
+              chatEvent(ChatEvent::Info, kNoFlags, 0, "", "The server will restart for maintenance at 12:00 UTC.")),
       toAlice(1900ms, chatEvent(ChatEvent::Leave, kNoUdp, 203, "dave", "")),
       aliceAcks(200ms),
       alice(5100ms, chatCommand("bye all, see you tonight")),

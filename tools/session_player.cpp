@@ -17,8 +17,8 @@ CaptureTime sessionStart() {
 SessionPlayer::SessionPlayer(CaptureWriter& writer, CaptureTime start, std::vector<ConnectionSetup> connections)
     : writer_(writer), clock_(start) {
   for (const ConnectionSetup& setup : connections) {
-    connections_.push_back({setup, TcpConnection(setup.client, setup.server, setup.clientInitialSequence,
-                                                 setup.serverInitialSequence)});
+    connections_.push_back(
+        {setup, TcpConnection(setup.client, setup.server, setup.clientInitialSequence, setup.serverInitialSequence)});
   }
 }
 

@@ -23,18 +23,14 @@ inline Bytes operator+(Bytes left, const Bytes& right) {
 
 inline Bytes byte(uint8_t value) { return Bytes{value}; }
 
-inline Bytes word(uint16_t value) {
-  return Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-}
+inline Bytes word(uint16_t value) { return Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}; }
 
 inline Bytes dword(uint32_t value) {
   return word(static_cast<uint16_t>(value)) + word(static_cast<uint16_t>(value >> 16));
 }
 
 // Network (big-endian) order, as link, IP and TCP headers carry numbers.
-inline Bytes netWord(uint16_t value) {
-  return Bytes{static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-}
+inline Bytes netWord(uint16_t value) { return Bytes{static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}; }
 
 inline Bytes netDword(uint32_t value) {
   return netWord(static_cast<uint16_t>(value >> 16)) + netWord(static_cast<uint16_t>(value));
@@ -67,9 +63,7 @@ inline Bytes hexBytes(std::string_view hex) {
 inline Bytes fill(size_t count, uint8_t value) { return Bytes(count, value); }
 
 // A header with any marker and length, true or not.
-inline Bytes header(uint8_t marker, uint8_t id, uint16_t length) {
-  return byte(marker) + byte(id) + word(length);
-}
+inline Bytes header(uint8_t marker, uint8_t id, uint16_t length) { return byte(marker) + byte(id) + word(length); }
 
 // A whole message: marker, id, the length of everything, then the body.
 inline Bytes msg(uint8_t id, const Bytes& body = {}) {
@@ -78,9 +72,7 @@ inline Bytes msg(uint8_t id, const Bytes& body = {}) {
 
 // The first count bytes, and the bytes from position on.
 inline Bytes head(const Bytes& bytes, size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-inline Bytes tail(const Bytes& bytes, size_t position) {
-  return Bytes(bytes.begin() + position, bytes.end());
-}
+inline Bytes tail(const Bytes& bytes, size_t position) { return Bytes(bytes.begin() + position, bytes.end()); }
 inline Bytes slice(const Bytes& bytes, size_t from, size_t to) {
   return Bytes(bytes.begin() + from, bytes.begin() + to);
 }

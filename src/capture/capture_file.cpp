@@ -28,9 +28,7 @@ void reportError(const std::string& subject, const std::string& problem) {
   std::fprintf(stderr, "%s: %s: %s\n", kReadProgramName, subject.c_str(), problem.c_str());
 }
 
-std::string shownName(const std::string& fileName) {
-  return fileName == "-" ? "standard input" : fileName;
-}
+std::string shownName(const std::string& fileName) { return fileName == "-" ? "standard input" : fileName; }
 
 // Opened by us rather than by name through the library, so a file that
 // cannot be opened is reported with its name and the system's reason.

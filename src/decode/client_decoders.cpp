@@ -12,9 +12,7 @@ void decodeEnterChat(MessageReader& reader, const Options&) {
   printText(reader, "Statstring: %s\n");
 }
 
-void decodeChannelListRequest(MessageReader& reader, const Options&) {
-  printFourCharCode(reader, "Program ID: %s\n");
-}
+void decodeChannelListRequest(MessageReader& reader, const Options&) { printFourCharCode(reader, "Program ID: %s\n"); }
 
 void decodeJoinChannel(MessageReader& reader, const Options&) {
   printNumber(reader, "Flags: 0x%.2X, ");
@@ -113,11 +111,21 @@ void decodeAccountChangeProof(MessageReader& reader, const Options& options) {
 }
 
 constexpr DecoderEntry kClientDecoders[] = {
-    {0x0A, decodeEnterChat},         {0x0B, decodeChannelListRequest}, {0x0C, decodeJoinChannel},
-    {0x0E, decodeChatCommand},       {0x25, decodePing},               {0x29, decodeLogonResponse},
-    {0x3A, decodeLogonResponse},     {0x33, decodeFileTimeRequest},    {0x50, decodeAuthInfo},
-    {0x51, decodeAuthCheck},         {0x52, decodeAccountCreate},      {0x53, decodeAccountLogon},
-    {0x54, decodeAccountLogonProof}, {0x55, decodeAccountChange},      {0x56, decodeAccountChangeProof},
+    {0x0A, decodeEnterChat},
+    {0x0B, decodeChannelListRequest},
+    {0x0C, decodeJoinChannel},
+    {0x0E, decodeChatCommand},
+    {0x25, decodePing},
+    {0x29, decodeLogonResponse},
+    {0x3A, decodeLogonResponse},
+    {0x33, decodeFileTimeRequest},
+    {0x50, decodeAuthInfo},
+    {0x51, decodeAuthCheck},
+    {0x52, decodeAccountCreate},
+    {0x53, decodeAccountLogon},
+    {0x54, decodeAccountLogonProof},
+    {0x55, decodeAccountChange},
+    {0x56, decodeAccountChangeProof},
     {0x58, decodeAccountChangeProof},
 };
 

@@ -24,10 +24,10 @@ struct Date {
 Date dateFromDays(uint64_t daysSince1601) {
   const uint64_t days = daysSince1601 + kDaysBefore1601;
   const uint64_t era = days / kDaysPerEra;
-  const uint64_t dayOfEra = days - era * kDaysPerEra;                                              // 0-146096
+  const uint64_t dayOfEra = days - era * kDaysPerEra;                                                    // 0-146096
   const uint64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // 0-399
-  const uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);           // 0-365
-  const uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;                                      // 0-11
+  const uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);             // 0-365
+  const uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;                                             // 0-11
   const auto day = static_cast<uint32_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
   const auto month = static_cast<uint32_t>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
   const uint64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);

@@ -9,13 +9,20 @@ namespace vestrel {
 namespace {
 
 constexpr CodeText kChatEventNames[] = {
-    {1, "EID_SHOWUSER, "},       {2, "EID_JOIN, "},
-    {3, "EID_LEAVE, "},          {4, "EID_WHISPER, "},
-    {5, "EID_TALK, "},           {6, "EID_BROADCAST, "},
-    {7, "EID_CHANNEL, "},        {9, "EID_USERFLAGS, "},
-    {10, "EID_WHISPERSENT, "},   {13, "EID_CHANNELFULL, "},
-    {14, "EID_CHANNELDOESNOTEXIST, "}, {15, "EID_CHANNELRESTRICTED, "},
-    {18, "EID_INFO, "},          {19, "EID_ERROR, "},
+    {1, "EID_SHOWUSER, "},
+    {2, "EID_JOIN, "},
+    {3, "EID_LEAVE, "},
+    {4, "EID_WHISPER, "},
+    {5, "EID_TALK, "},
+    {6, "EID_BROADCAST, "},
+    {7, "EID_CHANNEL, "},
+    {9, "EID_USERFLAGS, "},
+    {10, "EID_WHISPERSENT, "},
+    {13, "EID_CHANNELFULL, "},
+    {14, "EID_CHANNELDOESNOTEXIST, "},
+    {15, "EID_CHANNELRESTRICTED, "},
+    {18, "EID_INFO, "},
+    {19, "EID_ERROR, "},
     {23, "EID_EMOTE, "},
 };
 constexpr CodeTable kChatEvents{kChatEventNames, "EID_UNK0x%8.8X, "};
@@ -27,8 +34,7 @@ constexpr CodeText kLogonResult2Texts[] = {
     {0, " (Success)\n"}, {1, " (Failed; No such account)\n"}, {2, " (Failed; Incorrect password)\n"}};
 constexpr CodeTable kLogonResults2{kLogonResult2Texts, "\n"};
 
-constexpr CodeText kLogonTypeTexts[] = {
-    {0, " (Broken SHA-1)\n"}, {1, " (NLS version 1)\n"}, {2, " (NLS version 2)\n"}};
+constexpr CodeText kLogonTypeTexts[] = {{0, " (Broken SHA-1)\n"}, {1, " (NLS version 1)\n"}, {2, " (NLS version 2)\n"}};
 constexpr CodeTable kLogonTypes{kLogonTypeTexts, "\n"};
 
 // An unknown code adds nothing: the extra information follows the number.
@@ -108,9 +114,7 @@ void decodeFileTimeReply(MessageReader& reader, const Options& options) {
   printText(reader, "Filename: %s\n");
 }
 
-void decodeLogonResult2(MessageReader& reader, const Options&) {
-  printCode(reader, "Result: 0x%X", kLogonResults2);
-}
+void decodeLogonResult2(MessageReader& reader, const Options&) { printCode(reader, "Result: 0x%X", kLogonResults2); }
 
 void decodeAuthChallenge(MessageReader& reader, const Options&) {
   printCode(reader, "Logon Type:\t %u", kLogonTypes);
@@ -168,12 +172,14 @@ void decodeUpgradeProofResult(MessageReader& reader, const Options&) {
 }
 
 constexpr DecoderEntry kServerDecoders[] = {
-    {0x0A, decodeEnterChatReply},     {0x0B, decodeChannelList},          {0x0F, decodeChatEvent},
-    {0x25, decodePing},               {0x29, decodeLogonResult},          {0x33, decodeFileTimeReply},
-    {0x3A, decodeLogonResult2},       {0x50, decodeAuthChallenge},        {0x51, decodeAuthCheckResult},
-    {0x52, decodeAccountCreateResult}, {0x53, decodeAccountLogonResult},  {0x55, decodeAccountLogonResult},
-    {0x54, decodeLogonProofResult},   {0x56, decodeChangeProofResult},    {0x57, decodeUpgradeResult},
-    {0x58, decodeUpgradeProofResult},
+    {0x0A, decodeEnterChatReply},     {0x0B, decodeChannelList},
+    {0x0F, decodeChatEvent},          {0x25, decodePing},
+    {0x29, decodeLogonResult},        {0x33, decodeFileTimeReply},
+    {0x3A, decodeLogonResult2},       {0x50, decodeAuthChallenge},
+    {0x51, decodeAuthCheckResult},    {0x52, decodeAccountCreateResult},
+    {0x53, decodeAccountLogonResult}, {0x55, decodeAccountLogonResult},
+    {0x54, decodeLogonProofResult},   {0x56, decodeChangeProofResult},
+    {0x57, decodeUpgradeResult},      {0x58, decodeUpgradeProofResult},
 };
 
 }  // namespace

@@ -47,7 +47,7 @@ HexDump formatHexDump(const MessageReader& reader, const char* label) {
   if (!text) return {};
 
   const int heading = std::snprintf(text.get(), capacity, "%s packet 0x%2.2X, Length %u:\n", label, reader.id(),
-                              static_cast<unsigned>(message.size()));
+                                    static_cast<unsigned>(message.size()));
   size_t length = heading > 0 ? std::min(static_cast<size_t>(heading), capacity - 1) : 0;
   std::array<char, kHexLineCapacity> line;
   for (size_t lineIndex = 0; lineIndex * kBytesPerLine < message.size(); ++lineIndex) {

@@ -16,9 +16,7 @@ class FrameView {
   explicit FrameView(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
   size_t size() const { return bytes_.size(); }
-  bool has(size_t offset, size_t length) const {
-    return offset <= bytes_.size() && length <= bytes_.size() - offset;
-  }
+  bool has(size_t offset, size_t length) const { return offset <= bytes_.size() && length <= bytes_.size() - offset; }
   // Callers check has() first; out-of-range reads yield 0 all the same.
   uint8_t u8(size_t offset) const { return has(offset, 1) ? bytes_[offset] : 0; }
   uint16_t be16(size_t offset) const {

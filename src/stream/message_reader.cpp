@@ -11,9 +11,7 @@ void MessageReader::attach(const uint8_t* message) {
   size_ = MessageHeader::read(message).length;
 }
 
-std::span<const uint8_t> MessageReader::bytes() const {
-  return {message_, static_cast<size_t>(size_)};
-}
+std::span<const uint8_t> MessageReader::bytes() const { return {message_, static_cast<size_t>(size_)}; }
 
 uint32_t MessageReader::readDword() {
   uint32_t value = 0;

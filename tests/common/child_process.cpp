@@ -162,8 +162,7 @@ ChildResult ChildProcess::stop(int signal, Millis timeout) {
 
 ChildResult ChildProcess::finish(Millis timeout) {
   const Deadline deadline(timeout);
-  while (readSome(deadline)) {
-  }
+  while (readSome(deadline)) {}
   ChildResult result;
   result.status = reapChild(pid_, deadline);
   result.output = output_;

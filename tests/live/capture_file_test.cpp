@@ -96,9 +96,9 @@ void CaptureFileTest::startRecording(const std::string& tcpdump, Recorder& recor
   // end mark; -Z root keeps tcpdump from giving up root, since builds differ
   // in whether they can still write to the root-only scratch directory after;
   // -B gives it a 32 MB buffer, like the program's, so no burst outruns it.
-  const std::vector<std::string> arguments{"-i", recorder.device, "-w", recorder.file.string(),
-                                           "-U", "--immediate-mode", "-Z", "root",
-                                           "-n", "-B", "32768", "tcp port 6112"};
+  const std::vector<std::string> arguments{
+      "-i", recorder.device, "-w",           recorder.file.string(), "-U", "--immediate-mode", "-Z", "root", "-n",
+      "-B", "32768",         "tcp port 6112"};
   ASSERT_TRUE(recorder.process.start(tcpdump, arguments)) << "cannot start " << tcpdump;
   // tcpdump says so once its capture is open and filtered: traffic sent from
   // then on is recorded.

@@ -25,9 +25,8 @@ std::string tooLongLine(Side from, uint8_t id, std::string_view name, unsigned l
 // The client's first message: protocol, platform, product, version, language,
 // address, time zone, locale, and country.
 inline Bytes clientAuthInfo() {
-  return msg(0x50, dword(0) + dword(0x49583836) + dword(0x53455850) + dword(0xD3) + dword(0) +
-                       dword(0x0100007F) + dword(0xFFFFFE20) + dword(0x409) + dword(0x409) + cstr("USA") +
-                       cstr("United States"));
+  return msg(0x50, dword(0) + dword(0x49583836) + dword(0x53455850) + dword(0xD3) + dword(0) + dword(0x0100007F) +
+                       dword(0xFFFFFE20) + dword(0x409) + dword(0x409) + cstr("USA") + cstr("United States"));
 }
 // Codes in message order; the bias of -480 minutes printed unsigned.
 inline constexpr std::string_view kClientAuthInfoDetails =
@@ -91,13 +90,12 @@ inline Bytes chatCommand(std::string_view text) { return msg(0x0E, cstr(text)); 
 
 // An event about a user: event id, flags, ping, three unused dwords, name, text.
 inline Bytes chatEvent(uint32_t event, std::string_view user, std::string_view text) {
-  return msg(0x0F,
-             dword(event) + dword(0) + dword(32) + dword(0) + dword(0) + dword(0) + cstr(user) + cstr(text));
+  return msg(0x0F, dword(event) + dword(0) + dword(32) + dword(0) + dword(0) + dword(0) + cstr(user) + cstr(text));
 }
 // Its details, given the event's name ("EID_TALK, ") and the text as printed.
 inline std::string chatEventDetails(std::string_view event, std::string_view user, std::string_view text) {
-  return std::string(event) + "Flags: 0x00, Ping: 32, User: " + std::string(user) + ", Text: " +
-         std::string(text) + "\n";
+  return std::string(event) + "Flags: 0x00, Ping: 32, User: " + std::string(user) + ", Text: " + std::string(text) +
+         "\n";
 }
 
 // A header announcing length bytes, then a body made of whole pings, so any

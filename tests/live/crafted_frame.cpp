@@ -26,14 +26,11 @@ constexpr int kMaxFramesWatched = 10000;
 
 // Network byte order, unlike the protocol's own little-endian fields.
 Bytes be16(uint16_t value) { return Bytes{static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}; }
-Bytes be32(uint32_t value) {
-  return be16(static_cast<uint16_t>(value >> 16)) + be16(static_cast<uint16_t>(value));
-}
+Bytes be32(uint32_t value) { return be16(static_cast<uint16_t>(value >> 16)) + be16(static_cast<uint16_t>(value)); }
 
 uint16_t ipChecksum(const Bytes& header) {
   uint32_t sum = 0;
-  for (size_t i = 0; i + 1 < header.size(); i += 2)
-    sum += static_cast<uint32_t>(header[i] << 8 | header[i + 1]);
+  for (size_t i = 0; i + 1 < header.size(); i += 2) sum += static_cast<uint32_t>(header[i] << 8 | header[i + 1]);
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint16_t>(~sum);
 }
@@ -46,8 +43,7 @@ Bytes tcpHeader(const CraftedFrame& frame) {
   const size_t words = frame.tcpHeaderWords.value_or((kTcpHeaderBytes + frame.tcpOptions.size()) / 4);
   constexpr uint8_t kPushAck = 0x18;
   return be16(frame.sourcePort) + be16(frame.destinationPort) + be32(1000) + be32(2000) +
-         byte(static_cast<uint8_t>(words << 4)) + byte(kPushAck) + be16(65535) + be16(0) + be16(0) +
-         frame.tcpOptions;
+         byte(static_cast<uint8_t>(words << 4)) + byte(kPushAck) + be16(65535) + be16(0) + be16(0) + frame.tcpOptions;
 }
 
 Bytes udpHeader(const CraftedFrame& frame) {
@@ -60,8 +56,8 @@ Bytes ipHeader(const CraftedFrame& frame) {
   const uint16_t totalLength = frame.ipTotalLength.value_or(static_cast<uint16_t>(trueIpTotalLength(frame)));
   constexpr uint32_t kLoopback = 0x7F000001;
   Bytes header = byte(static_cast<uint8_t>(0x40 | (words & 0x0F))) + byte(0) + be16(totalLength) + be16(1) +
-                 be16(0x4000) + byte(64) + byte(frame.ipProtocol) + be16(0) + be32(kLoopback) +
-                 be32(kLoopback) + frame.ipOptions;
+                 be16(0x4000) + byte(64) + byte(frame.ipProtocol) + be16(0) + be32(kLoopback) + be32(kLoopback) +
+                 frame.ipOptions;
   const uint16_t checksum = ipChecksum(header);
   header[10] = static_cast<uint8_t>(checksum >> 8);
   header[11] = static_cast<uint8_t>(checksum);
@@ -102,8 +98,8 @@ bool FrameInjector::inject(const Bytes& frame) {
   address.sll_protocol = htons(ETH_P_IP);
   address.sll_ifindex = loopbackIndex_;
   address.sll_halen = ETH_ALEN;
-  const ssize_t sent = sendto(sender_.fd(), frame.data(), frame.size(), 0,
-                              reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  const ssize_t sent =
+      sendto(sender_.fd(), frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   if (sent != static_cast<ssize_t>(frame.size())) {
     ADD_FAILURE() << "cannot put a " << frame.size() << "-byte frame on lo: " << std::strerror(errno);
     return false;
@@ -124,8 +120,7 @@ bool FrameInjector::awaitReturn(const Bytes& frame) {
     socklen_t fromLength = sizeof from;
     const ssize_t got = recvfrom(watcher_.fd(), seen.data(), seen.size(), MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
-    const bool same =
-        got == static_cast<ssize_t>(frame.size()) && std::equal(frame.begin(), frame.end(), seen.begin());
+    const bool same = got == static_cast<ssize_t>(frame.size()) && std::equal(frame.begin(), frame.end(), seen.begin());
     if (same && from.sll_pkttype == PACKET_HOST) return true;
   }
   ADD_FAILURE() << "the crafted frame never came back in on lo";

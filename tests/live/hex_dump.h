@@ -13,9 +13,7 @@ namespace vestrel::live {
 
 inline std::string hexDump(Side from, const Bytes& message) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto hexPair = [](unsigned value) {
-    return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-  };
+  const auto hexPair = [](unsigned value) { return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]}; };
   std::string dump = from == Side::Client ? "Sent" : "Rcvd";
   dump += " packet 0x" + hexPair(message.at(1)) + ", Length " + std::to_string(message.size()) + ":\n";
   for (size_t line = 0; line < message.size(); line += 16) {

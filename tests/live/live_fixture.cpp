@@ -33,8 +33,7 @@ const char* directionText(Side from) { return from == Side::Client ? "Sent" : "R
 std::string pingDetails(uint32_t cookie) { return format("Ping value: 0x%X\n", cookie); }
 
 std::string summaryLine(Side from, uint8_t id, std::string_view name, std::string_view details) {
-  return format("%s -> [0x%2.2X] %-20s -> ", directionText(from), id, std::string(name).c_str()) +
-         std::string(details);
+  return format("%s -> [0x%2.2X] %-20s -> ", directionText(from), id, std::string(name).c_str()) + std::string(details);
 }
 
 std::string tooLongLine(Side from, uint8_t id, std::string_view name, unsigned length) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bytes.h"
-#include "common/test_files.h"
 #include "chat_messages.h"
+#include "common/test_files.h"
 #include "crafted_frame.h"
 #include "loopback_chat.h"
 #include "vestrel_process.h"

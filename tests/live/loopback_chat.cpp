@@ -84,10 +84,9 @@ bool ChatListener::open() {
   const int on = 1;
   setsockopt(socket_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   const sockaddr_in address = chatAddress();
-  const bool listening =
-      socket_.valid() &&
-      bind(socket_.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      listen(socket_.fd(), 8) == 0;
+  const bool listening = socket_.valid() &&
+                         bind(socket_.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                         listen(socket_.fd(), 8) == 0;
   if (!listening) ADD_FAILURE() << "cannot listen on 127.0.0.1:" << kChatPort << ": " << lastError();
   return listening;
 }
@@ -126,8 +125,7 @@ void ChatConnection::sends(Side from, const Bytes& bytes) {
   }
   const ssize_t written = send(out, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   if (written != static_cast<ssize_t>(bytes.size())) {
-    ADD_FAILURE() << sender << " wrote " << written << " of " << bytes.size()
-                  << " bytes in one write: " << lastError();
+    ADD_FAILURE() << sender << " wrote " << written << " of " << bytes.size() << " bytes in one write: " << lastError();
     return;
   }
   if (!receiveExactly(in, bytes, Deadline(kTransferTimeout))) {

@@ -75,8 +75,7 @@ long retransmittedSegments() {
   std::ifstream snmp("/proc/net/snmp");
   std::string names;
   std::string values;
-  while (std::getline(snmp, names) && names.rfind("Tcp:", 0) != 0) {
-  }
+  while (std::getline(snmp, names) && names.rfind("Tcp:", 0) != 0) {}
   if (!std::getline(snmp, values)) return -1;
   std::istringstream nameWords(names);
   std::istringstream valueWords(values);

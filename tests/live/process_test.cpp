@@ -17,9 +17,9 @@ TEST_F(ProcessTest, SigtermEndsTheCaptureWithEverythingPrinted) {
   ChatConnection chat = connect();
   chat.clientSends(clientAuthInfo());
   chat.serverSends(serverAuthInfo());
-  expectLines(sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) +
-                  rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails),
-              SIGTERM);
+  expectLines(
+      sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) + rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails),
+      SIGTERM);
 }
 
 // Frames that arrive while the program is not running (stopped here; in use,

@@ -50,10 +50,10 @@ const std::string kEmptyAuthInfoDetails =
 // bodies are empty, so the decoders (proof messages print nothing without
 // -u) read nothing but the end of the message.
 StreamCase namesAsPrinted() {
-  return {"NamesPaddedTabbedAndUnknown",
-          {client(msg(0x50) + msg(0x54) + msg(0x56) + msg(0x58) + msg(0x99) + msg(0x00) + msg(0xFF)),
-           server(msg(0x0F))},
-          "Sent -> [0x50] SID_AUTH_INFO        -> " + kEmptyAuthInfoDetails +
+  return {
+      "NamesPaddedTabbedAndUnknown",
+      {client(msg(0x50) + msg(0x54) + msg(0x56) + msg(0x58) + msg(0x99) + msg(0x00) + msg(0xFF)), server(msg(0x0F))},
+      "Sent -> [0x50] SID_AUTH_INFO        -> " + kEmptyAuthInfoDetails +
           "Sent -> [0x54] SID_AUTH_ACCOUNTLOGONPROOF\t -> \n"
           "Sent -> [0x56] SID_AUTH_ACCOUNTCHANGEPROOF \t -> \n"
           "Sent -> [0x58] SID_AUTH_ACCOUNTUPGRADEPROOF\t -> \n"
@@ -66,11 +66,10 @@ StreamCase namesAsPrinted() {
 StreamCase logonAndChat() {
   const Bytes serverEnterChat = msg(0x0A, cstr("alice") + cstr("PX3W 0 0") + cstr("alice"));
   return {"LogonAndChatConversation",
-          {client(byte(0x01)), client(clientAuthInfo()), server(ping(0x1234) + serverAuthInfo()),
-           client(ping(0x1234)), client(clientAuthCheck()), server(serverAuthCheck()), client(enterChat()),
-           server(serverEnterChat), client(joinChannel("Lobby")),
-           server(chatEvent(7, "alice", "Lobby") + chatEvent(1, "bob", "")), client(chatCommand("hello")),
-           server(chatEvent(5, "bob", "hi alice"))},
+          {client(byte(0x01)), client(clientAuthInfo()), server(ping(0x1234) + serverAuthInfo()), client(ping(0x1234)),
+           client(clientAuthCheck()), server(serverAuthCheck()), client(enterChat()), server(serverEnterChat),
+           client(joinChannel("Lobby")), server(chatEvent(7, "alice", "Lobby") + chatEvent(1, "bob", "")),
+           client(chatCommand("hello")), server(chatEvent(5, "bob", "hi alice"))},
           sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails) + rcvdLine(0x25, "SID_PING", pingDetails(0x1234)) +
               rcvdLine(0x50, "SID_AUTH_INFO", kServerAuthInfoDetails) +
               sentLine(0x25, "SID_PING", pingDetails(0x1234)) +
@@ -168,12 +167,8 @@ std::vector<StreamCase> framingCases() {
        {client(enterChat() + joinChannel("Lobby"))},
        sentLine(0x0A, "SID_ENTERCHAT", kEnterChatDetails) +
            sentLine(0x0C, "SID_JOINCHANNEL", joinChannelDetails("Lobby"))},
-      {"MessageSplitOverTwoSegments",
-       {client(head(authCheck, 20)), client(tail(authCheck, 20))},
-       authCheckLine},
-      {"HeaderSplitOverTwoSegments",
-       {client(head(authCheck, 2)), client(tail(authCheck, 2))},
-       authCheckLine},
+      {"MessageSplitOverTwoSegments", {client(head(authCheck, 20)), client(tail(authCheck, 20))}, authCheckLine},
+      {"HeaderSplitOverTwoSegments", {client(head(authCheck, 2)), client(tail(authCheck, 2))}, authCheckLine},
       messageInTwoBytePieces(),
       {"MessageEndAndNextStartShareASegment",
        {client(head(authCheck, 10)), client(tail(authCheck, 10) + head(event, 7)), client(tail(event, 7))},
@@ -194,19 +189,13 @@ std::vector<StreamCase> syncCases() {
   const std::string authInfoLine = sentLine(0x50, "SID_AUTH_INFO", kClientAuthInfoDetails);
   const auto sentPing = [](uint32_t cookie) { return sentLine(0x25, "SID_PING", pingDetails(cookie)); };
   return {
-      {"ProtocolByteAloneFirst",
-       {client(byte(0x01)), client(clientAuthInfo())},
-       authInfoLine},
-      {"ProtocolByteWithTheFirstMessage",
-       {client(byte(0x01) + clientAuthInfo())},
-       authInfoLine},
+      {"ProtocolByteAloneFirst", {client(byte(0x01)), client(clientAuthInfo())}, authInfoLine},
+      {"ProtocolByteWithTheFirstMessage", {client(byte(0x01) + clientAuthInfo())}, authInfoLine},
       // Kept, the bytes before the marker would read as an 8-byte message.
       {"BytesBeforeTheFirstMarkerAreDropped",
        {server(header(0x00, 0x42, 8) + byte(0x01) + ping(9))},
        rcvdLine(0x25, "SID_PING", pingDetails(9))},
-      {"FirstPayloadWithoutAMarkerIsDropped",
-       {client(header(0x41, 0x42, 8)), client(ping(1))},
-       sentPing(1)},
+      {"FirstPayloadWithoutAMarkerIsDropped", {client(header(0x41, 0x42, 8)), client(ping(1))}, sentPing(1)},
       // Kept, the lone byte would make the next header announce 2085 bytes.
       {"LoneByteBetweenMessagesIsIgnored",
        {client(ping(1)), client(byte(0x01)), client(ping(2))},
@@ -227,8 +216,7 @@ std::vector<StreamCase> syncCases() {
 std::vector<StreamCase> sizeCases() {
   const Bytes fullSize = chatCommand(std::string(4091, 'x'));
   // Without -s the command shows its first 33 bytes.
-  const std::string fullSizeLine =
-      sentLine(0x0E, "SID_CHATCOMMAND", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx [...]\n");
+  const std::string fullSizeLine = sentLine(0x0E, "SID_CHATCOMMAND", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx [...]\n");
   const auto sentPing = [](uint32_t cookie) { return sentLine(0x25, "SID_PING", pingDetails(cookie)); };
   const Bytes big = oversizeMessage(0x50, 6000);
   const Bytes largest = oversizeMessage(0x0E, 65535);
@@ -257,8 +245,8 @@ std::vector<StreamCase> sizeCases() {
        tooLong(Side::Server, 0x50, "SID_AUTH_INFO", 6000) + sentPing(3)},
       {"OversizeMessagesBackToBack",
        {client(oversizeMessage(0x51, 5000) + oversizeMessage(0x0C, 4097) + ping(4))},
-       tooLong(Side::Client, 0x51, "SID_AUTH_CHECK", 5000) +
-           tooLong(Side::Client, 0x0C, "SID_JOINCHANNEL", 4097) + sentPing(4)},
+       tooLong(Side::Client, 0x51, "SID_AUTH_CHECK", 5000) + tooLong(Side::Client, 0x0C, "SID_JOINCHANNEL", 4097) +
+           sentPing(4)},
       {"LargestLengthField",
        {client(head(largest, 40000)), client(tail(largest, 40000) + ping(5))},
        tooLong(Side::Client, 0x0E, "SID_CHATCOMMAND", 65535) + sentPing(5)},

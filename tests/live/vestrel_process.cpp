@@ -86,8 +86,7 @@ bool VestrelProcess::readSome(const Deadline& deadline) {
 
 void VestrelProcess::readAvailable() {
   const Deadline now(Millis(0));
-  while (readSome(now)) {
-  }
+  while (readSome(now)) {}
 }
 
 char VestrelProcess::state() const {
@@ -147,8 +146,7 @@ ProcessResult VestrelProcess::stop(int signal) {
 }
 
 ProcessResult VestrelProcess::finish(const Deadline& deadline) {
-  while (readSome(deadline)) {
-  }
+  while (readSome(deadline)) {}
   ProcessResult result;
   result.status = test::reapChild(pid_, deadline);
   result.output = output_;
@@ -168,9 +166,8 @@ std::optional<int> findDeviceNumber(std::string_view listedName) {
   while (std::getline(lines, line)) {
     const size_t dot = line.find(". ");
     const std::string number = line.substr(0, std::min(dot, line.size()));
-    const bool numbered = !number.empty() && std::all_of(number.begin(), number.end(), [](unsigned char c) {
-      return std::isdigit(c) != 0;
-    });
+    const bool numbered = !number.empty() && std::all_of(number.begin(), number.end(),
+                                                         [](unsigned char c) { return std::isdigit(c) != 0; });
     if (numbered && dot != std::string::npos && line.substr(dot + 2) == listedName) return std::stoi(number);
   }
   return std::nullopt;

@@ -71,9 +71,8 @@ std::vector<SessionMessage> logon() {
   return {
       // The header itself is cut: three bytes, then the rest.
       split(client(0x50, "SID_AUTH_INFO",
-                   dword(0) + raw("68XI") + raw("NB2W") + dword(0x4F) + raw("SUne") + byte(127) + byte(0) +
-                       byte(0) + byte(1) + dword(0xFFFFFFC4) + dword(0x809) + dword(0x809) + cstr("GBR") +
-                       cstr("United Kingdom"),
+                   dword(0) + raw("68XI") + raw("NB2W") + dword(0x4F) + raw("SUne") + byte(127) + byte(0) + byte(0) +
+                       byte(1) + dword(0xFFFFFFC4) + dword(0x809) + dword(0x809) + cstr("GBR") + cstr("United Kingdom"),
                    "Protocol ID:\t 0\n"
                    "\t\t\t\t       Platform ID:\t 68XI\n"
                    "\t\t\t\t       Program ID:\t NB2W\n"
@@ -102,9 +101,9 @@ std::vector<SessionMessage> logon() {
       // Cut inside the second key's hash; the rest shares a segment with the
       // file time request.
       packed(split(client(0x51, "SID_AUTH_CHECK",
-                          dword(0x1F3A5C7E) + dword(0x01100001) + dword(0x9E4D2B61) + dword(2) + dword(0) +
-                              dword(26) + dword(28) + dword(0x00A1B2C3) + dword(0) + hexBytes(kKeyHash0) +
-                              dword(16) + dword(4) + dword(0x003F00E1) + dword(0x1234) + hexBytes(kKeyHash1) +
+                          dword(0x1F3A5C7E) + dword(0x01100001) + dword(0x9E4D2B61) + dword(2) + dword(0) + dword(26) +
+                              dword(28) + dword(0x00A1B2C3) + dword(0) + hexBytes(kKeyHash0) + dword(16) + dword(4) +
+                              dword(0x003F00E1) + dword(0x1234) + hexBytes(kKeyHash1) +
                               cstr("game.exe 02/29/24 03:04:05 1462272") + cstr("alice"),
                           checkHead + key0Hash + key1 + key1Hash + checkTail,
                           checkHead + "\t\t\t\t\t        [Unknown]:\t 0x0\n" + key0Hash + key1 +

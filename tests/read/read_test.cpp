@@ -99,9 +99,8 @@ std::vector<Encoding> everyEncoding() {
   return encodings;
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, EveryLinkLayer, ::testing::ValuesIn(everyEncoding()), [](const auto& info) {
-  return std::string(info.param.link) + "_" + info.param.format;
-});
+INSTANTIATE_TEST_SUITE_P(Encodings, EveryLinkLayer, ::testing::ValuesIn(everyEncoding()),
+                         [](const auto& info) { return std::string(info.param.link) + "_" + info.param.format; });
 
 // Where each record of a classic little-endian pcap file ends.
 constexpr size_t kPcapFileHeaderBytes = 24;
@@ -226,13 +225,20 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, Refused,
     ::testing::Values(
         Refusal{"MissingFile", {"@"}, "", "vestrel-read: @: No such file or directory\n"},
-        Refusal{"NotACapture", {"@"}, "GET / HTTP/1.1\r\nHost: example\r\n\r\n", "vestrel-read: @: unknown file format\n"},
+        Refusal{
+            "NotACapture", {"@"}, "GET / HTTP/1.1\r\nHost: example\r\n\r\n", "vestrel-read: @: unknown file format\n"},
         Refusal{"Directory", {"/"}, "", "vestrel-read: /: error reading dump file: Is a directory\n"},
-        Refusal{"UnsupportedLinkType", {"@"}, sampleWithLinkType(105),
+        Refusal{"UnsupportedLinkType",
+                {"@"},
+                sampleWithLinkType(105),
                 "vestrel-read: @: link type IEEE802_11 (802.11) is not supported\n"},
-        Refusal{"Ipv6LinkType", {"@"}, sampleWithLinkType(229),
+        Refusal{"Ipv6LinkType",
+                {"@"},
+                sampleWithLinkType(229),
                 "vestrel-read: @: link type IPV6 (Raw IPv6) is not supported\n"},
-        Refusal{"LogCannotBeOpened", {"-l", "/nonexistent/dir/t.log", "@"}, readFile(kSample),
+        Refusal{"LogCannotBeOpened",
+                {"-l", "/nonexistent/dir/t.log", "@"},
+                readFile(kSample),
                 "vestrel-read: /nonexistent/dir/t.log: No such file or directory\n"},
         Refusal{"UnknownOption", {"-x", "@"}, "", "vestrel-read: unknown option -x\n" + kUsageLine},
         Refusal{"LogWithoutValue", {"@", "-l"}, "", "vestrel-read: option -l needs a value\n" + kUsageLine},
@@ -260,7 +266,8 @@ TEST(Outputs, FullStandardOutputIsReported) {
 TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
   const ChildResult result = readCapture({"-l", "/dev/full", kSample});
   EXPECT_EQ(result.status, "exit 1");
-  const std::string failure = "Error: Unable to write to log file /dev/full (No space left on device); logging stopped.\n";
+  const std::string failure =
+      "Error: Unable to write to log file /dev/full (No space left on device); logging stopped.\n";
   const size_t at = result.output.find(failure);
   ASSERT_NE(at, std::string::npos) << result.output;
   EXPECT_EQ(result.output.find(failure, at + 1), std::string::npos);

@@ -129,8 +129,8 @@ std::optional<TcpSegmentSeen> parseTcpPacket(std::span<const uint8_t> packet) {
   const size_t tcpLength = size_t{tcp[12]} >> 4 << 2;
   if (tcpLength < 20 || tcpLength > tcp.size()) return std::nullopt;
 
-  const Bytes pseudoHeader = Bytes(packet.begin() + 12, packet.begin() + 20) + byte(0) + byte(6) +
-                             netWord(static_cast<uint16_t>(tcp.size()));
+  const Bytes pseudoHeader =
+      Bytes(packet.begin() + 12, packet.begin() + 20) + byte(0) + byte(6) + netWord(static_cast<uint16_t>(tcp.size()));
   return TcpSegmentSeen{
       .source = be32(packet, 12),
       .destination = be32(packet, 16),
@@ -141,8 +141,8 @@ std::optional<TcpSegmentSeen> parseTcpPacket(std::span<const uint8_t> packet) {
       .flags = tcp[13],
       .ipId = be16(packet, 4),
       .payload = Bytes(tcp.begin() + static_cast<std::ptrdiff_t>(tcpLength), tcp.end()),
-      .ipChecksumGood = foldedSum(Bytes(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength))) ==
-                        0xFFFF,
+      .ipChecksumGood =
+          foldedSum(Bytes(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength))) == 0xFFFF,
       .tcpChecksumGood = foldedSum(pseudoHeader + Bytes(tcp.begin(), tcp.end())) == 0xFFFF,
   };
 }

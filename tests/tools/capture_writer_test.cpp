@@ -31,21 +31,73 @@ void PrintTo(const LinkCase& linkCase, std::ostream* out) { *out << linkCase.nam
 
 // The client's card is 3C:52:82:1A:7E:05, the gateway's 00:1B:21:4C:90:D2.
 const LinkCase kLinkCases[] = {
-    {LinkType::Ethernet, "ethernet", DLT_EN10MB, 1, "001B214C90D2" "3C52821A7E05" "0800",
-     "3C52821A7E05" "001B214C90D2" "0800"},
-    {LinkType::Vlan, "vlan", DLT_EN10MB, 1, "001B214C90D2" "3C52821A7E05" "8100" "0064" "0800",
-     "3C52821A7E05" "001B214C90D2" "8100" "0064" "0800"},
-    {LinkType::QinQ, "qinq", DLT_EN10MB, 1, "001B214C90D2" "3C52821A7E05" "88A8" "00C8" "8100" "0064" "0800",
-     "3C52821A7E05" "001B214C90D2" "88A8" "00C8" "8100" "0064" "0800"},
+    {LinkType::Ethernet, "ethernet", DLT_EN10MB, 1,
+     "001B214C90D2"
+     "3C52821A7E05"
+     "0800",
+     "3C52821A7E05"
+     "001B214C90D2"
+     "0800"},
+    {LinkType::Vlan, "vlan", DLT_EN10MB, 1,
+     "001B214C90D2"
+     "3C52821A7E05"
+     "8100"
+     "0064"
+     "0800",
+     "3C52821A7E05"
+     "001B214C90D2"
+     "8100"
+     "0064"
+     "0800"},
+    {LinkType::QinQ, "qinq", DLT_EN10MB, 1,
+     "001B214C90D2"
+     "3C52821A7E05"
+     "88A8"
+     "00C8"
+     "8100"
+     "0064"
+     "0800",
+     "3C52821A7E05"
+     "001B214C90D2"
+     "88A8"
+     "00C8"
+     "8100"
+     "0064"
+     "0800"},
     // Packet type (4 outgoing, 0 to us), ARPHRD_ETHER, address length,
     // sender's address padded to 8, protocol.
-    {LinkType::LinuxCooked, "sll", DLT_LINUX_SLL, 113, "0004" "0001" "0006" "3C52821A7E05" "0000" "0800",
-     "0000" "0001" "0006" "001B214C90D2" "0000" "0800"},
+    {LinkType::LinuxCooked, "sll", DLT_LINUX_SLL, 113,
+     "0004"
+     "0001"
+     "0006"
+     "3C52821A7E05"
+     "0000"
+     "0800",
+     "0000"
+     "0001"
+     "0006"
+     "001B214C90D2"
+     "0000"
+     "0800"},
     // Protocol, reserved, interface index, ARPHRD_ETHER, packet type, address
     // length, address padded to 8.
     {LinkType::LinuxCooked2, "sll2", DLT_LINUX_SLL2, 276,
-     "0800" "0000" "00000002" "0001" "04" "06" "3C52821A7E05" "0000",
-     "0800" "0000" "00000002" "0001" "00" "06" "001B214C90D2" "0000"},
+     "0800"
+     "0000"
+     "00000002"
+     "0001"
+     "04"
+     "06"
+     "3C52821A7E05"
+     "0000",
+     "0800"
+     "0000"
+     "00000002"
+     "0001"
+     "00"
+     "06"
+     "001B214C90D2"
+     "0000"},
     {LinkType::BsdNull, "null", DLT_NULL, 0, "02000000", "02000000"},
     {LinkType::BsdLoop, "loop", DLT_LOOP, 108, "00000002", "00000002"},
     {LinkType::RawIp, "raw", DLT_RAW, 101, "", ""},
@@ -112,8 +164,7 @@ INSTANTIATE_TEST_SUITE_P(AllLinks, LinkTypeTest,
                          testing::Combine(testing::ValuesIn(kLinkCases),
                                           testing::Values(FileFormat::Pcap, FileFormat::Pcapng)),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + "_" +
-                                  formatName(std::get<1>(info.param));
+                           return std::string(std::get<0>(info.param).name) + "_" + formatName(std::get<1>(info.param));
                          });
 
 TEST(LinkTypeNames, EveryTypeHasOneNameThatFindsIt) {

@@ -108,7 +108,8 @@ TEST_P(RefusalTest, SaysWhyAndShowsUsage) {
 INSTANTIATE_TEST_SUITE_P(
     BadRequests, RefusalTest,
     testing::Values(
-        RefusalCase{"UnknownLink", {"--link", "token-ring"},
+        RefusalCase{"UnknownLink",
+                    {"--link", "token-ring"},
                     "unknown link type 'token-ring' (choose from ethernet, vlan, qinq, sll, sll2, null, loop, raw, "
                     "ipv4)"},
         RefusalCase{"UnknownFormat", {"--format", "pcapx"}, "unknown format 'pcapx' (choose pcap or pcapng)"},
@@ -145,7 +146,8 @@ TEST(Generator, WritesTheCommittedSampleByDefault) {
 TEST(Generator, WritesTheLinkAndFormatAskedFor) {
   ScratchDirectory scratch;
   const std::string path = scratch.file("traffic.pcapng");
-  const GeneratorRun run = runGenerator({"--format", "pcapng", "--link", "sll2", "--messages", "25", "--packed", "-o", path});
+  const GeneratorRun run =
+      runGenerator({"--format", "pcapng", "--link", "sll2", "--messages", "25", "--packed", "-o", path});
   ASSERT_EQ(run.exitCode, 0) << run.errors;
   const Bytes file = fileBytes(path.c_str());
   ASSERT_GE(file.size(), 4U);

@@ -30,27 +30,67 @@ struct ExpectedMessage {
 
 // The conversation as the monitor will print it.
 const std::vector<ExpectedMessage> kSampleMessages = {
-    {kAlice, kSent, 0x50}, {kAlice, kRcvd, 0x25}, {kAlice, kRcvd, 0x50}, {kAlice, kSent, 0x25},
-    {kAlice, kSent, 0x51}, {kAlice, kRcvd, 0x51}, {kAlice, kSent, 0x53}, {kAlice, kRcvd, 0x53},
-    {kAlice, kSent, 0x54}, {kAlice, kRcvd, 0x54},
+    {kAlice, kSent, 0x50},
+    {kAlice, kRcvd, 0x25},
+    {kAlice, kRcvd, 0x50},
+    {kAlice, kSent, 0x25},
+    {kAlice, kSent, 0x51},
+    {kAlice, kRcvd, 0x51},
+    {kAlice, kSent, 0x53},
+    {kAlice, kRcvd, 0x53},
+    {kAlice, kSent, 0x54},
+    {kAlice, kRcvd, 0x54},
     // Entering the chat: three requests in one segment, two answers in one,
     // the channel, then the users already there packed together.
-    {kAlice, kSent, 0x0A}, {kAlice, kSent, 0x0B}, {kAlice, kSent, 0x0C}, {kAlice, kRcvd, 0x0A},
-    {kAlice, kRcvd, 0x0B}, {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F},
-    {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F},
+    {kAlice, kSent, 0x0A},
+    {kAlice, kSent, 0x0B},
+    {kAlice, kSent, 0x0C},
+    {kAlice, kRcvd, 0x0A},
+    {kAlice, kRcvd, 0x0B},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
     // Talk and a whisper.
-    {kAlice, kSent, 0x0E}, {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F}, {kAlice, kSent, 0x0E},
-    {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F},
+    {kAlice, kSent, 0x0E},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kSent, 0x0E},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
     // erin connects while the server pings alice.
-    {kErin, kSent, 0x50}, {kAlice, kRcvd, 0x25}, {kAlice, kSent, 0x25}, {kErin, kRcvd, 0x25},
-    {kErin, kRcvd, 0x50}, {kErin, kSent, 0x25}, {kAlice, kSent, 0x0E}, {kErin, kSent, 0x51},
-    {kAlice, kRcvd, 0x0F}, {kErin, kRcvd, 0x51}, {kErin, kSent, 0x3A}, {kErin, kRcvd, 0x3A},
-    {kErin, kSent, 0x0A}, {kErin, kRcvd, 0x0A}, {kErin, kSent, 0x0C}, {kErin, kRcvd, 0x0F},
-    {kErin, kRcvd, 0x0F}, {kErin, kRcvd, 0x0F}, {kErin, kRcvd, 0x0F}, {kErin, kRcvd, 0x0F},
-    {kErin, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F},
+    {kErin, kSent, 0x50},
+    {kAlice, kRcvd, 0x25},
+    {kAlice, kSent, 0x25},
+    {kErin, kRcvd, 0x25},
+    {kErin, kRcvd, 0x50},
+    {kErin, kSent, 0x25},
+    {kAlice, kSent, 0x0E},
+    {kErin, kSent, 0x51},
+    {kAlice, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x51},
+    {kErin, kSent, 0x3A},
+    {kErin, kRcvd, 0x3A},
+    {kErin, kSent, 0x0A},
+    {kErin, kRcvd, 0x0A},
+    {kErin, kSent, 0x0C},
+    {kErin, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x0F},
+    {kErin, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
     // Both in the channel; alice leaves.
-    {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F}, {kErin, kSent, 0x0E}, {kAlice, kRcvd, 0x0F},
-    {kAlice, kRcvd, 0x0F}, {kAlice, kRcvd, 0x0F}, {kAlice, kSent, 0x0E}, {kAlice, kSent, 0x10},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kErin, kSent, 0x0E},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kRcvd, 0x0F},
+    {kAlice, kSent, 0x0E},
+    {kAlice, kSent, 0x10},
 };
 
 Bytes sampleFile(LinkType link = LinkType::Ethernet, FileFormat format = FileFormat::Pcap) {
@@ -58,8 +98,9 @@ Bytes sampleFile(LinkType link = LinkType::Ethernet, FileFormat format = FileFor
 }
 
 Bytes trafficFile(size_t messages, bool packed) {
-  return writtenBytes(LinkType::Ethernet, FileFormat::Pcap,
-                      [&](CaptureWriter& writer) { return writeChatTraffic(writer, {messages, packed}); });
+  return writtenBytes(LinkType::Ethernet, FileFormat::Pcap, [&](CaptureWriter& writer) {
+    return writeChatTraffic(writer, {messages, packed});
+  });
 }
 
 std::vector<TcpSegmentSeen> segmentsOf(const Bytes& file, LinkType link = LinkType::Ethernet) {
@@ -99,8 +140,8 @@ void expectWholeConnections(const std::vector<TcpSegmentSeen>& segments) {
       ASSERT_TRUE(next.contains(reverse));
       EXPECT_EQ(segment.acknowledged, next[reverse]) << "acknowledges all the peer sent";
     }
-    next[direction] += static_cast<uint32_t>(segment.payload.size()) + ((segment.flags & kSyn) != 0) +
-                       ((segment.flags & kFin) != 0);
+    next[direction] +=
+        static_cast<uint32_t>(segment.payload.size()) + ((segment.flags & kSyn) != 0) + ((segment.flags & kFin) != 0);
     finished[direction] = finished[direction] || (segment.flags & kFin) != 0;
   }
   for (const auto& [direction, done] : finished) EXPECT_TRUE(done) << "port " << direction.first << " never closed";
@@ -167,8 +208,7 @@ TEST(SampleSession, SomeMessagesAreCutAndSomeShareSegments) {
     EXPECT_FALSE(segments[index + 1].payload.empty());
   }
   const auto perSegment = messagesPerSegment(cut);
-  EXPECT_GE(std::count_if(perSegment.begin(), perSegment.end(), [](const auto& entry) { return entry.second > 1; }),
-            6);
+  EXPECT_GE(std::count_if(perSegment.begin(), perSegment.end(), [](const auto& entry) { return entry.second > 1; }), 6);
   EXPECT_EQ(mostInOneSegment(cut), 6U) << "erin's channel and its five users";
 }
 
@@ -217,16 +257,16 @@ TEST_P(SampleLinkTest, CarriesTheSamePackets) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllLinks, SampleLinkTest,
-    testing::Combine(testing::Values(LinkType::Ethernet, LinkType::Vlan, LinkType::QinQ, LinkType::LinuxCooked,
-                                     LinkType::LinuxCooked2, LinkType::BsdNull, LinkType::BsdLoop, LinkType::RawIp,
-                                     LinkType::Ipv4),
-                     testing::Values(FileFormat::Pcap, FileFormat::Pcapng)),
-    [](const auto& info) {
-      return std::string(linkTypeName(std::get<0>(info.param))) +
-             (std::get<1>(info.param) == FileFormat::Pcap ? "_pcap" : "_pcapng");
-    });
+INSTANTIATE_TEST_SUITE_P(AllLinks, SampleLinkTest,
+                         testing::Combine(testing::Values(LinkType::Ethernet, LinkType::Vlan, LinkType::QinQ,
+                                                          LinkType::LinuxCooked, LinkType::LinuxCooked2,
+                                                          LinkType::BsdNull, LinkType::BsdLoop, LinkType::RawIp,
+                                                          LinkType::Ipv4),
+                                          testing::Values(FileFormat::Pcap, FileFormat::Pcapng)),
+                         [](const auto& info) {
+                           return std::string(linkTypeName(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) == FileFormat::Pcap ? "_pcap" : "_pcapng");
+                         });
 
 TEST(SampleSession, CommittedSampleIsWhatTheGeneratorWrites) {
   const Bytes committed = fileBytes(VESTREL_SAMPLE_CAPTURE);
@@ -290,8 +330,8 @@ TEST(ChatTraffic, MixesTheKindsOfChatMessages) {
     ++counts[{message.sent, message.id}];
     if (message.id == 0x0F && message.bytes.size() >= 8) events[message.bytes[4]]++;
   }
-  for (const auto& kind : {std::pair{kSent, uint8_t{0x0E}}, {kSent, 0x25}, {kSent, 0x0B}, {kRcvd, 0x0F},
-                           {kRcvd, 0x25}, {kRcvd, 0x0B}}) {
+  for (const auto& kind :
+       {std::pair{kSent, uint8_t{0x0E}}, {kSent, 0x25}, {kSent, 0x0B}, {kRcvd, 0x0F}, {kRcvd, 0x25}, {kRcvd, 0x0B}}) {
     EXPECT_GT(counts[kind], 5U) << (kind.first ? "sent 0x" : "received 0x") << std::hex << int{kind.second};
   }
   const size_t pingsSent = counts[{kSent, 0x25}];

@@ -19,7 +19,9 @@ constexpr uint32_t kServerStart = 0x00001000;
 // checksum field is zero (its checksum is 0xB861).
 TEST(OnesComplementSum, KnownSums) {
   EXPECT_EQ(onesComplementSum(hexBytes("0001F203F4F5F6F7")), 0xDDF2);
-  EXPECT_EQ(onesComplementSum(hexBytes("4500007300004000401100" "00C0A80001C0A800C7")), 0xFFFF - 0xB861);
+  EXPECT_EQ(onesComplementSum(hexBytes("4500007300004000401100"
+                                       "00C0A80001C0A800C7")),
+            0xFFFF - 0xB861);
   // An odd last byte is the high half of its word; a start value is added.
   EXPECT_EQ(onesComplementSum(hexBytes("0102AB")), 0xAC02);
   EXPECT_EQ(onesComplementSum(hexBytes("FFFF"), 0x0001), 0x0001);
@@ -77,7 +79,8 @@ TEST(TcpConnection, SequenceAndAcknowledgementThroughAWholeConnection) {
     const bool fromClient = step.from == Side::Client;
     EXPECT_EQ(segment->flags, step.flags);
     EXPECT_EQ(segment->sequence, (fromClient ? kClientStart : kServerStart) + step.sequence);
-    const uint32_t acknowledged = step.flags & kAck ? (fromClient ? kServerStart : kClientStart) + step.acknowledged : 0;
+    const uint32_t acknowledged =
+        step.flags & kAck ? (fromClient ? kServerStart : kClientStart) + step.acknowledged : 0;
     EXPECT_EQ(segment->acknowledged, acknowledged);
     EXPECT_EQ(segment->payload.size(), step.payload);
     EXPECT_EQ(segment->sourcePort, fromClient ? 50412 : 6112);

@@ -68,11 +68,12 @@ CLIENT_CASES(ChatCommandLength,
 
 // Network text cannot drive the terminal: control bytes print as \xHH, after
 // the cut, so a cut never splits an escape.
-CLIENT_CASES(ConsoleSafety,
-             DecoderCase{"EscapeSequence", msg(0x0E, cstr("hi\x1B[2J")), kPlain, "hi\\x1B[2J\n"},
+CLIENT_CASES(ConsoleSafety, DecoderCase{"EscapeSequence", msg(0x0E, cstr("hi\x1B[2J")), kPlain, "hi\\x1B[2J\n"},
              DecoderCase{"ForgedLine", msg(0x0E, cstr("ok\nRcvd -> [0x0F]")), kPlain, "ok\\x0ARcvd -> [0x0F]\n"},
-             DecoderCase{"TabCarriageReturnBellDelete", msg(0x0E, cstr("a\tb\rc\x07" "d\x7F")), kPlain,
-                         "a\\x09b\\x0Dc\\x07d\\x7F\n"},
+             DecoderCase{"TabCarriageReturnBellDelete",
+                         msg(0x0E, cstr("a\tb\rc\x07"
+                                        "d\x7F")),
+                         kPlain, "a\\x09b\\x0Dc\\x07d\\x7F\n"},
              DecoderCase{"ControlAtTheLastKeptByte", msg(0x0E, cstr(digits(32) + "\n" + digits(7))), kPlain,
                          digits(32) + "\\x0A [...]\n"},
              DecoderCase{"ControlJustPastTheCut", msg(0x0E, cstr(digits(33) + "\x1B" + digits(6))), kPlain,
@@ -87,8 +88,7 @@ const std::string kLogonResponseText = "Client Token:\t 0x11\n" + kIndent + "Ser
                                        "Username:\t alice\n";
 const Bytes kLogonResponseBody = dword(0x11) + dword(0x22) + Bytes{0, 1, 2, 0x9C} + counting(16, 4) + cstr("alice");
 
-CLIENT_CASES(Logon,
-             DecoderCase{"LogonResponse", msg(0x29, kLogonResponseBody), kPlain, kLogonResponseText},
+CLIENT_CASES(Logon, DecoderCase{"LogonResponse", msg(0x29, kLogonResponseBody), kPlain, kLogonResponseText},
              DecoderCase{"LogonResponse2SameDecoder", msg(0x3A, kLogonResponseBody), kPlain, kLogonResponseText},
              DecoderCase{"LogonResponseCutInsideTheHash", msg(0x29, dword(0x11) + dword(0x22) + counting(5)), kPlain,
                          "Client Token:\t 0x11\n" + kIndent + "Server Token:\t 0x22\n" + "Password hash: 0001020304" +
@@ -148,7 +148,8 @@ std::string keyLines(uint32_t index, uint32_t product, Flags flags) {
          countingHex(20, static_cast<uint8_t>(product)) + "\n";
 }
 const Bytes kExeInfo = cstr("game.exe 01/01/20 00:00:00 1234") + cstr("alice");
-const std::string kExeInfoLines = kIndent + "EXE Info:\t game.exe 01/01/20 00:00:00 1234\n" + kIndent + "Key Owner:\t alice\n";
+const std::string kExeInfoLines =
+    kIndent + "EXE Info:\t game.exe 01/01/20 00:00:00 1234\n" + kIndent + "Key Owner:\t alice\n";
 const std::string kNoExeInfoLines = kIndent + "EXE Info:\t \n" + kIndent + "Key Owner:\t \n";
 
 // The key count is the sender's word: the loop ends with the message.
@@ -158,16 +159,15 @@ CLIENT_CASES(AuthCheckKeys,
                          keyCountLines(1) + keyLines(0, 4, kPlain) + kExeInfoLines},
              DecoderCase{"TwoKeys", msg(0x51, authCheckHead(2) + key(4) + key(0x18) + kExeInfo), kPlain,
                          keyCountLines(2) + keyLines(0, 4, kPlain) + keyLines(1, 0x18, kPlain) + kExeInfoLines},
-             DecoderCase{"TwoKeysWithUnknown", msg(0x51, authCheckHead(2) + key(4) + key(0x18) + kExeInfo),
-                         kUnknown,
+             DecoderCase{"TwoKeysWithUnknown", msg(0x51, authCheckHead(2) + key(4) + key(0x18) + kExeInfo), kUnknown,
                          keyCountLines(2) + keyLines(0, 4, kUnknown) + keyLines(1, 0x18, kUnknown) + kExeInfoLines},
              DecoderCase{"AbsurdCountInAShortMessage", msg(0x51, authCheckHead(0xFFFFFFFF) + key(4)), kPlain,
                          keyCountLines(0xFFFFFFFF) + keyLines(0, 4, kPlain) + kNoExeInfoLines},
              DecoderCase{"AbsurdCountWithNoKeys", msg(0x51, authCheckHead(0x7FFFFFFF)), kPlain,
                          keyCountLines(0x7FFFFFFF) + kNoExeInfoLines},
              // An entry cut after its product and two bytes of its public value.
-             DecoderCase{"PartlyPresentEntry", msg(0x51, authCheckHead(3) + key(4) + dword(26) + dword(7) + Bytes{0x34, 0x12}),
-                         kUnknown,
+             DecoderCase{"PartlyPresentEntry",
+                         msg(0x51, authCheckHead(3) + key(4) + dword(26) + dword(7) + Bytes{0x34, 0x12}), kUnknown,
                          keyCountLines(3) + keyLines(0, 4, kUnknown) + "\t\t\t\t\t       Key 1:\n" +
                              "\t\t\t\t\t        Length:\t\t 26\n" + "\t\t\t\t\t        Product:\t 7\n" +
                              "\t\t\t\t\t        Public value:\t 0x1234\n" + kNoExeInfoLines},
@@ -176,8 +176,9 @@ CLIENT_CASES(AuthCheckKeys,
                              "\t\t\t\t\t        Product:\t 4\n" + "\t\t\t\t\t        Public value:\t 0x1234567\n" +
                              "\t\t\t\t\t        CD key hash:\t04050607\n" + kNoExeInfoLines},
              DecoderCase{"MessageEndsInsideTheHead", msg(0x51, dword(0x5EED) + Bytes{1, 2}), kPlain,
-                         "Client Token:\t 0x5EED\n" + kIndent + "EXE Version:\t 0x201\n" + kIndent + "EXE Hash:\t 0x0\n" +
-                             kIndent + "Number of keys:\t 0\n" + kIndent + "Using Spawn:\t 0\n" + kNoExeInfoLines});
+                         "Client Token:\t 0x5EED\n" + kIndent + "EXE Version:\t 0x201\n" + kIndent +
+                             "EXE Hash:\t 0x0\n" + kIndent + "Number of keys:\t 0\n" + kIndent + "Using Spawn:\t 0\n" +
+                             kNoExeInfoLines});
 
 }  // namespace
 }  // namespace vestrel::test

@@ -11,8 +11,8 @@
 namespace vestrel {
 namespace {
 
-using test::Bytes;
 using test::byte;
+using test::Bytes;
 using test::dword;
 using test::fill;
 using test::head;
@@ -89,14 +89,13 @@ INSTANTIATE_TEST_SUITE_P(
                  ethernet(tag(0x9100, 1) + tag(0x88A8, 2) + tag(0x8100, 3) + be16(0x0800)) + kIpv4, true},
         LinkCase{"EthernetIpv6", LinkLayer::Ethernet, ethernet(be16(0x86DD)) + kIpv6, false},
         LinkCase{"EthernetIpv6LabelledIpv4", LinkLayer::Ethernet, ethernet(be16(0x0800)) + kIpv6, false},
-        LinkCase{"EthernetIpv6BehindTag", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + be16(0x86DD)) + kIpv6,
-                 false},
+        LinkCase{"EthernetIpv6BehindTag", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + be16(0x86DD)) + kIpv6, false},
         LinkCase{"EthernetArp", LinkLayer::Ethernet, ethernet(be16(0x0806)) + kIpv4, false},
         LinkCase{"EthernetEndsInsideTag", LinkLayer::Ethernet, ethernet(tag(0x8100, 12)) + byte(0x08), false},
         LinkCase{"EthernetEndsAfterTags", LinkLayer::Ethernet, ethernet(tag(0x8100, 12) + tag(0x8100, 12)), false},
         LinkCase{"EthernetShorterThanHeader", LinkLayer::Ethernet, fill(13, 0x08), false},
-        LinkCase{"EthernetIpVersion5", LinkLayer::Ethernet,
-                 ethernet(be16(0x0800)) + byte(0x55) + tail(kIpv4, 1), false},
+        LinkCase{"EthernetIpVersion5", LinkLayer::Ethernet, ethernet(be16(0x0800)) + byte(0x55) + tail(kIpv4, 1),
+                 false},
         LinkCase{"Cooked", LinkLayer::LinuxCooked, cooked(0x0800) + kIpv4, true},
         LinkCase{"CookedTagged", LinkLayer::LinuxCooked,
                  head(cooked(0x8100), 14) + tag(0x8100, 7) + be16(0x0800) + kIpv4, true},
@@ -113,10 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"NullHeaderCut", LinkLayer::BsdLoopback, head(dword(2), 3), false},
         LinkCase{"Loop", LinkLayer::BsdLoopbackLoop, be32(2) + kIpv4, true},
         LinkCase{"LoopLittleEndianIsNotInet", LinkLayer::BsdLoopbackLoop, dword(2) + kIpv4, false},
-        LinkCase{"Raw", LinkLayer::RawIp, kIpv4, true},
-        LinkCase{"RawIpv6", LinkLayer::RawIp, kIpv6, false},
-        LinkCase{"Ipv4", LinkLayer::Ipv4, kIpv4, true},
-        LinkCase{"Ipv4ButVersion6", LinkLayer::Ipv4, kIpv6, false},
+        LinkCase{"Raw", LinkLayer::RawIp, kIpv4, true}, LinkCase{"RawIpv6", LinkLayer::RawIp, kIpv6, false},
+        LinkCase{"Ipv4", LinkLayer::Ipv4, kIpv4, true}, LinkCase{"Ipv4ButVersion6", LinkLayer::Ipv4, kIpv6, false},
         LinkCase{"RawEmpty", LinkLayer::RawIp, Bytes{}, false},
         LinkCase{"FirstFragment", LinkLayer::RawIp, ipv4Packet({.fragment = 0x2000}), true},
         LinkCase{"LaterFragment", LinkLayer::RawIp, ipv4Packet({.fragment = 0x0001}), false},
@@ -130,11 +127,16 @@ struct DatalinkCase {
 
 TEST(LinkLayerFor, ReadsTheSupportedLinkTypesOnly) {
   const DatalinkCase cases[] = {
-      {DLT_EN10MB, LinkLayer::Ethernet},     {DLT_LINUX_SLL, LinkLayer::LinuxCooked},
-      {DLT_LINUX_SLL2, LinkLayer::LinuxCooked2}, {DLT_NULL, LinkLayer::BsdLoopback},
-      {DLT_LOOP, LinkLayer::BsdLoopbackLoop}, {DLT_RAW, LinkLayer::RawIp},
-      {DLT_IPV4, LinkLayer::Ipv4},           {DLT_IPV6, std::nullopt},
-      {DLT_IEEE802_11, std::nullopt},        {DLT_PPP, std::nullopt},
+      {DLT_EN10MB, LinkLayer::Ethernet},
+      {DLT_LINUX_SLL, LinkLayer::LinuxCooked},
+      {DLT_LINUX_SLL2, LinkLayer::LinuxCooked2},
+      {DLT_NULL, LinkLayer::BsdLoopback},
+      {DLT_LOOP, LinkLayer::BsdLoopbackLoop},
+      {DLT_RAW, LinkLayer::RawIp},
+      {DLT_IPV4, LinkLayer::Ipv4},
+      {DLT_IPV6, std::nullopt},
+      {DLT_IEEE802_11, std::nullopt},
+      {DLT_PPP, std::nullopt},
       {-1, std::nullopt},
   };
   for (const DatalinkCase& c : cases) {

@@ -83,15 +83,12 @@ TEST_P(ConsoleSafe, EscapesOnlyControlBytes) { EXPECT_STREQ(consoleSafe(GetParam
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ConsoleSafe,
-    ::testing::Values(SafeTextCase{"Plain", "hello, world", "hello, world"},
-                      SafeTextCase{"Empty", "", ""},
+    ::testing::Values(SafeTextCase{"Plain", "hello, world", "hello, world"}, SafeTextCase{"Empty", "", ""},
                       SafeTextCase{"Escape", "\x1B[2J", "\\x1B[2J"},
                       SafeTextCase{"FirstAndLastControl", std::string("\x01\x1F", 2), "\\x01\\x1F"},
-                      SafeTextCase{"BlankIsPrintable", " ", " "},
-                      SafeTextCase{"Delete", "\x7F", "\\x7F"},
+                      SafeTextCase{"BlankIsPrintable", " ", " "}, SafeTextCase{"Delete", "\x7F", "\\x7F"},
                       SafeTextCase{"HighBytesKept", "\x80\xC3\xA9\xFF", "\x80\xC3\xA9\xFF"},
-                      SafeTextCase{"BackslashKept", "a\\x1B", "a\\x1B"},
-                      SafeTextCase{"PercentKept", "100%s", "100%s"}),
+                      SafeTextCase{"BackslashKept", "a\\x1B", "a\\x1B"}, SafeTextCase{"PercentKept", "100%s", "100%s"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LookUpText, FindsRowsAndNothingElse) {

@@ -50,26 +50,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadOptionsCase{"FileOnly", {"a.pcap"}, ReadAction::Read, "a.pcap"},
         ReadOptionsCase{"StandardInput", {"-"}, ReadAction::Read, "-"},
-        ReadOptionsCase{"EveryOption", {"-u", "-s", "-l", "t.log", "a.pcap"}, ReadAction::Read, "a.pcap", true, true,
-                        "t.log"},
+        ReadOptionsCase{
+            "EveryOption", {"-u", "-s", "-l", "t.log", "a.pcap"}, ReadAction::Read, "a.pcap", true, true, "t.log"},
         ReadOptionsCase{"Grouped", {"-usl", "t.log", "a.pcap"}, ReadAction::Read, "a.pcap", true, true, "t.log"},
         ReadOptionsCase{"LogValueAttached", {"-lt.log", "a.pcap"}, ReadAction::Read, "a.pcap", false, false, "t.log"},
         ReadOptionsCase{"OptionsAfterFile", {"a.pcap", "-u"}, ReadAction::Read, "a.pcap", true},
         ReadOptionsCase{"DashDashEndsOptions", {"--", "-u"}, ReadAction::Read, "-u"},
-        ReadOptionsCase{"LaterLogWins", {"-l", "a.log", "-l", "b.log", "f"}, ReadAction::Read, "f", false, false,
-                        "b.log"},
+        ReadOptionsCase{
+            "LaterLogWins", {"-l", "a.log", "-l", "b.log", "f"}, ReadAction::Read, "f", false, false, "b.log"},
         ReadOptionsCase{"Help", {"-h"}, ReadAction::ShowUsage},
         ReadOptionsCase{"HelpBeforeBadOption", {"-h", "-x"}, ReadAction::ShowUsage},
         ReadOptionsCase{"Version", {"-v", "a.pcap"}, ReadAction::ShowVersion},
         ReadOptionsCase{"NoFile", {}, ReadAction::Fail, "", false, false, "", "no capture file given"},
         ReadOptionsCase{"OptionsButNoFile", {"-u"}, ReadAction::Fail, "", true, false, "", "no capture file given"},
-        ReadOptionsCase{"TwoFiles", {"a", "b"}, ReadAction::Fail, "", false, false, "",
-                        "only one capture file can be read"},
+        ReadOptionsCase{
+            "TwoFiles", {"a", "b"}, ReadAction::Fail, "", false, false, "", "only one capture file can be read"},
         ReadOptionsCase{"UnknownOption", {"-x", "a"}, ReadAction::Fail, "", false, false, "", "unknown option -x"},
-        ReadOptionsCase{"DeviceOptionIsNotHere", {"-i", "2", "a"}, ReadAction::Fail, "", false, false, "",
-                        "unknown option -i"},
-        ReadOptionsCase{"LogWithoutValue", {"a.pcap", "-l"}, ReadAction::Fail, "", false, false, "",
-                        "option -l needs a value"}),
+        ReadOptionsCase{
+            "DeviceOptionIsNotHere", {"-i", "2", "a"}, ReadAction::Fail, "", false, false, "", "unknown option -i"},
+        ReadOptionsCase{
+            "LogWithoutValue", {"a.pcap", "-l"}, ReadAction::Fail, "", false, false, "", "option -l needs a value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // getopt keeps its place in globals; every scan must start afresh.

@@ -22,9 +22,7 @@ using test::tcpFrame;
 
 constexpr uint16_t kClientPort = 50000;
 
-Bytes toServer(const Bytes& payload, FrameShape shape = {}) {
-  return tcpFrame(kClientPort, kBncsPort, payload, shape);
-}
+Bytes toServer(const Bytes& payload, FrameShape shape = {}) { return tcpFrame(kClientPort, kBncsPort, payload, shape); }
 Bytes fromServer(const Bytes& payload, FrameShape shape = {}) {
   return tcpFrame(kBncsPort, kClientPort, payload, shape);
 }
@@ -79,8 +77,8 @@ const Bytes kPing = msg(0x25, dword(0x1234));
 const std::string kSentPing = sentLine(0x25, pingDetails(0x1234));
 const std::string kRcvdPing = rcvdLine(0x25, pingDetails(0x1234));
 
-const Bytes kAuthInfo = msg(0x50, dword(0) + test::raw("68XIRATS") + dword(0xD3) + Bytes(20, 0) + cstr("USA") +
-                                      cstr("United States"));
+const Bytes kAuthInfo =
+    msg(0x50, dword(0) + test::raw("68XIRATS") + dword(0xD3) + Bytes(20, 0) + cstr("USA") + cstr("United States"));
 const std::string kSentAuthInfo = sentLine(0x50,
                                            "Protocol ID:\t 0\n"
                                            "\t\t\t\t       Platform ID:\t 68XI\n"
@@ -101,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         FramesCase{"OneMessageFromServer", {fromServer(kPing)}, kRcvdPing},
         FramesCase{"PortToItselfIsSent", {tcpFrame(kBncsPort, kBncsPort, kPing)}, kSentPing},
         FramesCase{"OtherPortsIgnored", {tcpFrame(80, 443, kPing), toServer(kPing)}, kSentPing},
-        FramesCase{"UdpIgnored", {toServer(kPing, {.protocol = 17}), fromServer(msg(0x0A))}, rcvdLine(0x0A, "Unique name: , Statstring: , Account name: \n")},
+        FramesCase{"UdpIgnored",
+                   {toServer(kPing, {.protocol = 17}), fromServer(msg(0x0A))},
+                   rcvdLine(0x0A, "Unique name: , Statstring: , Account name: \n")},
         FramesCase{"TwoMessagesInOneSegment", {toServer(kPing + kAuthInfo)}, kSentPing + kSentAuthInfo},
         FramesCase{"SplitOverTwoSegments",
                    {toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 10)),
@@ -110,19 +110,14 @@ INSTANTIATE_TEST_SUITE_P(
         FramesCase{"HeaderSplitInsideLengthField",
                    {toServer({0xFF, 0x25, 0x08}), toServer({0x00, 1, 2, 3, 4})},
                    sentLine(0x25, pingDetails(0x04030201))},
-        FramesCase{"LabelledByTheSegmentThatCompletesIt",
-                   {fromServer(Bytes(kPing.begin(), kPing.begin() + 5)),
-                    toServer(Bytes(kPing.begin() + 5, kPing.end()))},
-                   kSentPing},
-        FramesCase{"BareAcknowledgementChangesNothing",
-                   {toServer({}), toServer(Bytes{0x01, 0x02} + kPing)},
-                   kSentPing},
+        FramesCase{
+            "LabelledByTheSegmentThatCompletesIt",
+            {fromServer(Bytes(kPing.begin(), kPing.begin() + 5)), toServer(Bytes(kPing.begin() + 5, kPing.end()))},
+            kSentPing},
+        FramesCase{"BareAcknowledgementChangesNothing", {toServer({}), toServer(Bytes{0x01, 0x02} + kPing)}, kSentPing},
         FramesCase{"FirstPayloadSyncsToMarker", {toServer(Bytes{0x01} + kAuthInfo)}, kSentAuthInfo},
-        FramesCase{"FirstPayloadWithoutMarkerDropped",
-                   {toServer({0x01, 0x02, 0x03}), fromServer(kPing)},
-                   kRcvdPing},
-        FramesCase{"LoneByteIgnored", {toServer(kPing), toServer({0x01}), toServer(kPing)},
-                   kSentPing + kSentPing},
+        FramesCase{"FirstPayloadWithoutMarkerDropped", {toServer({0x01, 0x02, 0x03}), fromServer(kPing)}, kRcvdPing},
+        FramesCase{"LoneByteIgnored", {toServer(kPing), toServer({0x01}), toServer(kPing)}, kSentPing + kSentPing},
         FramesCase{"ProtocolByteWithFirstMessageOfLaterConnection",
                    {toServer(kPing), toServer(Bytes{0x01} + kAuthInfo), fromServer(kPing)},
                    kSentPing + kSentAuthInfo + kRcvdPing},
@@ -141,11 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {toServer(Bytes(kPing.begin(), kPing.begin() + 3)),
                     toServer(Bytes(kPing.begin() + 3, kPing.end()) + pings(700))},
                    kSentPing + sentPingLines(700)},
-        FramesCase{"TooLongMessageThenNormalOnes",
-                   {fromServer(header(0xFF, 0x0F, 6000) + Bytes(2996, 0xFF)), fromServer(Bytes(3000, 0x41)),
-                    fromServer(kPing), toServer(kAuthInfo)},
-                   "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 6000 bytes)\n" + kRcvdPing +
-                       kSentAuthInfo},
+        FramesCase{
+            "TooLongMessageThenNormalOnes",
+            {fromServer(header(0xFF, 0x0F, 6000) + Bytes(2996, 0xFF)), fromServer(Bytes(3000, 0x41)), fromServer(kPing),
+             toServer(kAuthInfo)},
+            "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 6000 bytes)\n" + kRcvdPing + kSentAuthInfo},
         FramesCase{"TooLongMessageInOneSegmentWithFollowers",
                    {toServer(header(0xFF, 0x0E, 5000) + Bytes(4996, 0x41) + kPing)},
                    "Sent -> [0x0E] SID_CHATCOMMAND      -> (too long to decode: 5000 bytes)\n" + kSentPing},
@@ -262,8 +257,7 @@ TEST(TrafficLog, HoldsOnlyTheDumps) {
             "0000 FF 99 05 00 20                                  \xFF\x99.. \n\n"
             "Sent packet 0x25, Length 8:\n"
             "0000 FF 25 08 00 34 12 00 00                         \xFF%..4...\n\n");
-  EXPECT_EQ(output.text(), kSentPing +
-                               "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 5000 bytes)\n" +
+  EXPECT_EQ(output.text(), kSentPing + "Rcvd -> [0x0F] SID_CHATEVENT        -> (too long to decode: 5000 bytes)\n" +
                                rcvdLine(0x99) + kSentPing);
 }
 
@@ -322,17 +316,13 @@ TEST_P(SummaryName, PaddedToTwentyColumns) {
       << output.text();
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, SummaryName,
-                         ::testing::Values(NameCase{0x25, "SID_PING            "},
-                                           NameCase{0x57, "SID_AUTH_ACCOUNTUPGRADE"},
-                                           NameCase{0x54, "SID_AUTH_ACCOUNTLOGONPROOF\t"},
-                                           NameCase{0x56, "SID_AUTH_ACCOUNTCHANGEPROOF \t"},
-                                           NameCase{0x58, "SID_AUTH_ACCOUNTUPGRADEPROOF\t"},
-                                           NameCase{0x40, "SID_STARTVERSIONING2"},
-                                           NameCase{0x00, "SID_NULL            "},
-                                           NameCase{0x99, "SID_UNK0x99         "},
-                                           NameCase{0x01, "SID_UNK0x01         "},
-                                           NameCase{0xFF, "SID_UNK0xFF         "}));
+INSTANTIATE_TEST_SUITE_P(
+    Names, SummaryName,
+    ::testing::Values(NameCase{0x25, "SID_PING            "}, NameCase{0x57, "SID_AUTH_ACCOUNTUPGRADE"},
+                      NameCase{0x54, "SID_AUTH_ACCOUNTLOGONPROOF\t"}, NameCase{0x56, "SID_AUTH_ACCOUNTCHANGEPROOF \t"},
+                      NameCase{0x58, "SID_AUTH_ACCOUNTUPGRADEPROOF\t"}, NameCase{0x40, "SID_STARTVERSIONING2"},
+                      NameCase{0x00, "SID_NULL            "}, NameCase{0x99, "SID_UNK0x99         "},
+                      NameCase{0x01, "SID_UNK0x01         "}, NameCase{0xFF, "SID_UNK0xFF         "}));
 
 TEST(MessageNames, SixtyNineKnownIds) {
   int known = 0;

@@ -162,12 +162,12 @@ TEST_P(OutOfStep, DropsToTheNextMarker) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, OutOfStep,
-    ::testing::Values(
-        OutOfStepCase{"LengthZero", header(0xFF, 0x25, 0) + Bytes{1, 2}, {}},
-        OutOfStepCase{"LengthThree", header(0xFF, 0x25, 3) + msg(0x25), msg(0x25)},
-        OutOfStepCase{"LengthOneMarkerLater", {0xFF, 0x00, 0x01, 0x00, 0x07, 0xFF, 0x0A}, {0xFF, 0x0A}},
-        OutOfStepCase{"ProtocolByteBeforeMessage", Bytes{0x01} + msg(0x50, Bytes(60, 0)), msg(0x50, Bytes(60, 0))},
-        OutOfStepCase{"UnmarkedHugeLengthNoMarker", {0x01, 0x02, 0xF0, 0xF0, 0x05}, {}}),
+    ::testing::Values(OutOfStepCase{"LengthZero", header(0xFF, 0x25, 0) + Bytes{1, 2}, {}},
+                      OutOfStepCase{"LengthThree", header(0xFF, 0x25, 3) + msg(0x25), msg(0x25)},
+                      OutOfStepCase{"LengthOneMarkerLater", {0xFF, 0x00, 0x01, 0x00, 0x07, 0xFF, 0x0A}, {0xFF, 0x0A}},
+                      OutOfStepCase{"ProtocolByteBeforeMessage", Bytes{0x01} + msg(0x50, Bytes(60, 0)),
+                                    msg(0x50, Bytes(60, 0))},
+                      OutOfStepCase{"UnmarkedHugeLengthNoMarker", {0x01, 0x02, 0xF0, 0xF0, 0x05}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StreamBuffer, ProtocolByteBeforeFirstMessageRecovers) {

@@ -14,13 +14,13 @@
 namespace vestrel::test {
 
 struct FrameShape {
-  uint8_t protocol = 6;          // 6 TCP, 17 UDP
-  uint8_t ipHeaderWords = 5;     // 5 = no options
-  uint8_t tcpHeaderWords = 5;    // 5 = no options
-  int totalLengthAdjust = 0;     // added to the true IP total length
-  bool overrideTotal = false;    // use totalLength as it stands
+  uint8_t protocol = 6;        // 6 TCP, 17 UDP
+  uint8_t ipHeaderWords = 5;   // 5 = no options
+  uint8_t tcpHeaderWords = 5;  // 5 = no options
+  int totalLengthAdjust = 0;   // added to the true IP total length
+  bool overrideTotal = false;  // use totalLength as it stands
   uint16_t totalLength = 0;
-  uint16_t fragment = 0;         // flags and fragment offset
+  uint16_t fragment = 0;  // flags and fragment offset
 };
 
 inline constexpr size_t kEthernetHeaderBytes = 14;
