@@ -4,12 +4,12 @@ ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps test-deps configure build run test clean
 
 all: build
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh build
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) >/dev/null
@@ -17,10 +17,13 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+test-deps:
+	@scripts/install-deps.sh test
+
 run: build
 	$(BUILD_DIR)/vestrel $(ARGS)
 
-test: build
+test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 clean:

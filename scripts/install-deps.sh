@@ -1,12 +1,27 @@
 #!/bin/sh
-# Installs the Debian packages that building and testing Vestrel needs.
+# Installs the Debian packages that a task needs, by group:
+#   scripts/install-deps.sh [GROUP...]     (default: build)
 # Does nothing when they are all present.
 set -eu
 
-packages="build-essential make cmake pkg-config libpcap-dev libgtest-dev tcpdump"
+# One variable per group; a package may be in several.
+build_packages="build-essential make cmake pkg-config libpcap-dev"
+test_packages="$build_packages libgtest-dev tcpdump"
+
+packages=""
+for group in "${@:-build}"; do
+    case "$group" in
+        build) packages="$packages $build_packages" ;;
+        test) packages="$packages $test_packages" ;;
+        *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+    esac
+done
 
 missing=""
+checked=" "
 for package in $packages; do
+    case "$checked" in *" $package "*) continue ;; esac
+    checked="$checked$package "
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $package"
     fi
