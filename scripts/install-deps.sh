@@ -5,8 +5,8 @@
 set -eu
 
 # One variable per group; a package may be in several.
-build_packages="build-essential make cmake pkg-config libpcap-dev"
-test_packages="$build_packages libgtest-dev tcpdump"
+build_packages="build-essential make cmake pkg-config libpcap-dev libcap-dev"
+test_packages="$build_packages libgtest-dev tcpdump libcap2-bin"
 
 packages=""
 for group in "${@:-build}"; do

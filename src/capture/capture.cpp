@@ -7,6 +7,7 @@
 #include <string>
 
 #include "capture/devices.h"
+#include "capture/privileges.h"
 #include "stream/console.h"
 #include "stream/segment_handler.h"
 
@@ -79,29 +80,32 @@ OwnedCapture openDevice(const char* name, std::string& error) {
 
 }  // namespace
 
-void runCapture(Options& options) {
+int runCapture(Options& options) {
   DeviceList devices;
   if (!devices.ok()) {
     consolePrint("Error obtaining device list: %s\n", devices.error().c_str());
-    return;
+    return 0;
   }
   if (devices.size() == 0) {
     consolePrint("No interfaces found - make sure WinPcap is installed.\n");
-    return;
+    return 0;
   }
   const auto position = chooseDevice(options.deviceNumber, devices.size());
   if (!position) {
     consolePrint("Invalid device number specified. Please choose from the following list:\n\n");
     printDeviceList();
-    return;
+    return 0;
   }
   const pcap_if& device = *devices.at(*position);
   std::string error;
   const OwnedCapture capture = openDevice(device.name, error);
   if (!capture) {
     consolePrint("Unable to open the interface: %s\n", error.c_str());
-    return;
+    return 0;
   }
+  // Everything that needs privileges is open (the log file since the option
+  // scan); what follows parses bytes anyone on the network can send.
+  if (!giveUpProcessPrivileges()) return 1;
   consolePrint("Monitoring '%s' for BNCS traffic...\n", displayName(device));
   std::fflush(console());
   devices.release();
@@ -115,6 +119,7 @@ void runCapture(Options& options) {
   pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
   activeCapture = nullptr;
   std::fflush(console());
+  return 0;
 }
 
 }  // namespace vestrel

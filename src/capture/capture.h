@@ -5,9 +5,11 @@
 
 namespace vestrel {
 
-// Chooses and opens the device that options name, prints the banner and
-// prints every message until the capture ends (SIGINT or SIGTERM included).
-// Failures are printed; there is nothing to return.
-void runCapture(Options& options);
+// Chooses and opens the device that options name, gives up root or the
+// capture capabilities, prints the banner and prints every message until the
+// capture ends (SIGINT or SIGTERM included). Failures are printed. The exit
+// status: 1 when privileges could not be given up (nothing was captured),
+// otherwise 0.
+int runCapture(Options& options);
 
 }  // namespace vestrel

@@ -7,13 +7,15 @@ int main(int argc, char** argv) {
   using namespace vestrel;
   Options options;
   const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "vestrel";
+  int status = 0;
   switch (scanOptions(argc, argv, options)) {
     case Action::ShowUsage: printUsage(programName); break;
     case Action::ShowVersion: printVersion(); break;
     case Action::ListDevices: printDeviceList(); break;
-    case Action::Capture: runCapture(options); break;
+    case Action::Capture: status = runCapture(options); break;
   }
   std::fflush(console());
-  // Every road ends with status 0; failures have been printed.
-  return 0;
+  // Failures have been printed. Every road ends with status 0 but one: a
+  // capture that could not give up its privileges does not run at all.
+  return status;
 }
