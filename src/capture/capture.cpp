@@ -105,7 +105,7 @@ int runCapture(Options& options) {
   }
   // Everything that needs privileges is open (the log file since the option
   // scan); what follows parses bytes anyone on the network can send.
-  if (!giveUpProcessPrivileges()) return 1;
+  if (!giveUpPrivilegesOrSay(processPrivileges(), stderr)) return 1;
   consolePrint("Monitoring '%s' for BNCS traffic...\n", displayName(device));
   std::fflush(console());
   devices.release();

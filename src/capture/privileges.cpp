@@ -216,12 +216,13 @@ std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system) {
   return std::nullopt;
 }
 
-bool giveUpProcessPrivileges() {
-  const auto failure = giveUpPrivileges(processPrivileges());
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors) {
+  const auto failure = giveUpPrivileges(system);
   if (!failure) return true;
   // What the console already holds comes first where both share a pipe.
   std::fflush(console());
-  std::fprintf(stderr, "vestrel: %s\n", failure->c_str());
+  std::fprintf(errors, "vestrel: %s\n", failure->c_str());
+  std::fflush(errors);
   return false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,8 +74,8 @@ DropTarget chooseDropTarget(const PrivilegeSystem& system);
 // up), otherwise one line saying which step failed and why.
 std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system);
 
-// The same on the running process: prints a failure on standard error and
-// returns false, when the program must stop.
-bool giveUpProcessPrivileges();
+// Gives up privileges, or prints "vestrel: " and the failure on errors and
+// returns false: the program must then stop without capturing.
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors);
 
 }  // namespace vestrel
