@@ -1,14 +1,19 @@
 #include "common/child_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace vestrel::test {
@@ -38,30 +43,83 @@ bool makePipe(int fds[2]) {
   return true;
 }
 
+// The test's environment with the setup's changes.
+std::vector<std::string> environmentFor(const ChildSetup& setup) {
+  std::map<std::string, std::optional<std::string>> changes;
+  for (const auto& [name, value] : setup.environment) changes[name] = value;
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (!changes.contains(std::string(text.substr(0, text.find('='))))) entries.emplace_back(text);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) entries.push_back(name + "=" + *value);
+  }
+  return entries;
+}
+
+// The calls below run between fork and exec, where only async-signal-safe
+// functions may be called.
+[[noreturn]] void failInChild(const char* message, int status) {
+  [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, message, std::strlen(message));
+  _exit(status);
+}
+
+bool writeWhole(const char* path, const char* text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const size_t length = std::strlen(text);
+  const bool written = write(fd, text, length) == static_cast<ssize_t>(length);
+  return close(fd) == 0 && written;
+}
+
+// A process may map only its own ids into a user namespace it made, and
+// only once it has given up setgroups there.
+bool enterConfinedRoot(const char* idMap, const char* groupMap) {
+  return unshare(CLONE_NEWUSER) == 0 && writeWhole("/proc/self/setgroups", "deny") &&
+         writeWhole("/proc/self/uid_map", idMap) && writeWhole("/proc/self/gid_map", groupMap) &&
+         unshare(CLONE_NEWNET) == 0;
+}
+
+bool becomeUser(uid_t uid, gid_t gid) {
+  return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0;
+}
+
 }  // namespace
 
-pid_t spawnChild(const std::vector<std::string>& arguments, int input, int output, int error) {
+pid_t spawnChild(const std::vector<std::string>& arguments, int input, int output, int error, const ChildSetup& setup) {
   // Built before the fork: the child only calls what is safe there.
   std::vector<std::string> copies = arguments;
   std::vector<char*> argv;
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  std::vector<std::string> environment = environmentFor(setup);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  const std::string idMap = "0 " + std::to_string(geteuid()) + " 1\n";
+  const std::string groupMap = "0 " + std::to_string(getegid()) + " 1\n";
 
   const pid_t child = fork();
   if (child != 0) return child;
+  dup2(input, STDIN_FILENO);
+  dup2(output, STDOUT_FILENO);
+  dup2(error, STDERR_FILENO);
+  if (setup.confinedRoot && !enterConfinedRoot(idMap.c_str(), groupMap.c_str())) {
+    failInChild("test: cannot enter a user namespace of its own\n", 126);
+  }
+  if (setup.runAs && !becomeUser(setup.runAs->uid, setup.runAs->gid)) {
+    failInChild("test: cannot switch the child's user\n", 126);
+  }
+  // After the switch: changing ids clears this.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
-  dup2(input, STDIN_FILENO);
-  dup2(output, STDOUT_FILENO);
-  dup2(error, STDERR_FILENO);
-  execv(argv[0], argv.data());
-  static const char message[] = "test: cannot exec the program\n";
-  [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
-  _exit(127);
+  execve(argv[0], argv.data(), envp.data());
+  failInChild("test: cannot exec the program\n", 127);
 }
 
 std::string describeStatus(int waitStatus) {
@@ -97,7 +155,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& input) {
+                         const std::filesystem::path& input, const ChildSetup& setup) {
   if (started()) return false;
   const int inputFd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
   if (inputFd < 0) return false;
@@ -115,7 +173,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
   }
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const pid_t child = spawnChild(argv, inputFd, outputPipe[1], errorPipe[1]);
+  const pid_t child = spawnChild(argv, inputFd, outputPipe[1], errorPipe[1], setup);
   close(inputFd);
   close(outputPipe[1]);
   close(errorPipe[1]);
@@ -171,9 +229,9 @@ ChildResult ChildProcess::finish(Millis timeout) {
 }
 
 ChildResult ChildProcess::run(const std::string& program, const std::vector<std::string>& arguments,
-                              const std::filesystem::path& input, Millis timeout) {
+                              const std::filesystem::path& input, Millis timeout, const ChildSetup& setup) {
   ChildProcess process;
-  if (!process.start(program, arguments, input)) return {"", "", "could not start"};
+  if (!process.start(program, arguments, input, setup)) return {"", "", "could not start"};
   return process.finish(timeout);
 }
 

@@ -11,17 +11,38 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "deadline.h"
 
 namespace vestrel::test {
 
+// What a child gets besides its arguments and descriptors.
+struct ChildSetup {
+  // Variables of the test's environment to set (to a value) or remove
+  // (nothing); a later change of a name wins.
+  std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+  // A user to become before exec, with this group and no supplementary ones.
+  struct User {
+    uid_t uid;
+    gid_t gid;
+  };
+  std::optional<User> runAs;
+  // Enters a user namespace in which only root (the test's own id) exists,
+  // and a network namespace of that user namespace's own: a root with every
+  // capability there whose ids and groups cannot change.
+  bool confinedRoot = false;
+};
+
 // Starts arguments[0] with these descriptors as its standard input, output
 // and error (output and error may be the same), a clean signal state, and
-// death with the test process. The child's pid, or -1 when fork failed; a
-// program that cannot be executed ends with status 127.
-pid_t spawnChild(const std::vector<std::string>& arguments, int input, int output, int error);
+// death with the test process (a program that changes its ids, or gains
+// file capabilities, loses that). The child's pid, or -1 when fork failed; a
+// program that cannot be executed ends with status 127, a setup that fails
+// with 126.
+pid_t spawnChild(const std::vector<std::string>& arguments, int input, int output, int error,
+                 const ChildSetup& setup = {});
 
 // "exit 0", "signal 11", ... for a status from waitpid.
 std::string describeStatus(int waitStatus);
@@ -49,7 +70,7 @@ class ChildProcess {
   // Starts program with these arguments and the file as standard input;
   // false when it could not be started.
   bool start(const std::string& program, const std::vector<std::string>& arguments,
-             const std::filesystem::path& input = "/dev/null");
+             const std::filesystem::path& input = "/dev/null", const ChildSetup& setup = {});
   bool started() const { return pid_ > 0; }
 
   // Reads what arrives until standard error holds the text or time is up.
@@ -64,7 +85,7 @@ class ChildProcess {
 
   // Runs the program to its end.
   static ChildResult run(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& input, Millis timeout);
+                         const std::filesystem::path& input, Millis timeout, const ChildSetup& setup = {});
 
  private:
   // Waits once for data on either stream and reads it; false when both

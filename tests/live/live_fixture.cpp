@@ -67,7 +67,7 @@ void LiveCaptureTest::SetUp() {
                       << VestrelProcess::run({"-d"}, kBannerTimeout).output;
   std::vector<std::string> options{"-i", std::to_string(*number)};
   for (const std::string& option : captureOptions()) options.push_back(option);
-  ASSERT_TRUE(vestrel_.start(options)) << "cannot start " << vestrelBinary();
+  ASSERT_TRUE(vestrel_.start(options, childSetup(), binaryToRun())) << "cannot start " << binaryToRun();
   ASSERT_TRUE(vestrel_.waitForLines(1, kBannerTimeout)) << "no banner; output so far: " << vestrel_.output();
   ASSERT_EQ(vestrel_.output(), banner());
 }

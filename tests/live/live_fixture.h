@@ -43,6 +43,9 @@ class LiveCaptureTest : public PrivateNetworkTest {
 
   // Options given after "-i N"; a fixture that needs -u, -s or -l adds them.
   virtual std::vector<std::string> captureOptions() const { return {}; }
+  // The program's environment and user, and the binary to run.
+  virtual test::ChildSetup childSetup() const { return {}; }
+  virtual std::string binaryToRun() const { return vestrelBinary(); }
   // The device to capture on, as `vestrel -d` lists it. Traffic stays on lo,
   // so another device must be one that sees lo's frames.
   virtual std::string captureDevice() const { return "lo"; }

@@ -42,9 +42,14 @@ VestrelProcess::~VestrelProcess() {
   if (outputFd_ >= 0) close(outputFd_);
 }
 
-bool VestrelProcess::start(const std::vector<std::string>& options) {
+bool VestrelProcess::start(const std::vector<std::string>& options, const test::ChildSetup& setup,
+                           const std::string& binary) {
   if (started()) return false;
-  std::vector<std::string> arguments{vestrelBinary()};
+  std::vector<std::string> arguments{binary.empty() ? vestrelBinary() : binary};
+  test::ChildSetup withoutSudo = setup;
+  const std::vector<std::pair<std::string, std::optional<std::string>>> sudoCleared{
+      {"SUDO_UID", std::nullopt}, {"SUDO_GID", std::nullopt}, {"SUDO_USER", std::nullopt}};
+  withoutSudo.environment.insert(withoutSudo.environment.begin(), sudoCleared.begin(), sudoCleared.end());
   arguments.insert(arguments.end(), options.begin(), options.end());
 
   // No input, and standard output and standard error joined in one pipe.
@@ -55,7 +60,7 @@ bool VestrelProcess::start(const std::vector<std::string>& options) {
     close(input);
     return false;
   }
-  const pid_t child = test::spawnChild(arguments, input, pipeFds[1], pipeFds[1]);
+  const pid_t child = test::spawnChild(arguments, input, pipeFds[1], pipeFds[1], withoutSudo);
   close(input);
   close(pipeFds[1]);
   if (child < 0) {

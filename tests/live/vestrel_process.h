@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/child_process.h"
 #include "common/deadline.h"
 
 namespace vestrel::live {
@@ -31,9 +32,14 @@ class VestrelProcess {
   VestrelProcess(const VestrelProcess&) = delete;
   VestrelProcess& operator=(const VestrelProcess&) = delete;
 
-  // Starts the binary with these options; false when it could not be started.
-  bool start(const std::vector<std::string>& options);
+  // Starts the binary (the one under test when none is named) with these
+  // options; false when it could not be started. The environment has no
+  // SUDO_ variables unless the setup sets them: a test run through sudo
+  // would otherwise hand the program the developer's user to become.
+  bool start(const std::vector<std::string>& options, const test::ChildSetup& setup = {},
+             const std::string& binary = {});
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Each reads what has arrived until the condition holds or time is up.
   bool waitForLines(size_t count, Millis timeout);
