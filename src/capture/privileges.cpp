@@ -219,10 +219,11 @@ std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system) {
 bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors) {
   const auto failure = giveUpPrivileges(system);
   if (!failure) return true;
-  // What the console already holds comes first where both share a pipe.
-  std::fflush(console());
-  std::fprintf(errors, "vestrel: %s\n", failure->c_str());
-  std::fflush(errors);
+  // What the console already holds comes first where both share a pipe. A
+  // line that cannot be written changes nothing: the program stops anyway.
+  static_cast<void>(std::fflush(console()));
+  static_cast<void>(std::fprintf(errors, "vestrel: %s\n", failure->c_str()));
+  static_cast<void>(std::fflush(errors));
   return false;
 }
 

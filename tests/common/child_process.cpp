@@ -91,10 +91,12 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   // Built before the fork: the child only calls what is safe there.
   std::vector<std::string> copies = arguments;
   std::vector<char*> argv;
+  argv.reserve(copies.size() + 1);
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
   std::vector<std::string> environment = environmentFor(setup);
   std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string idMap = "0 " + std::to_string(geteuid()) + " 1\n";
