@@ -29,7 +29,10 @@ run: build
 test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-install: build
+# Installs what `make` built. Only a tree never built is built first, so
+# `sudo make install` after `make` leaves the build tree to its owner.
+install:
+	@[ -f $(BUILD_DIR)/cmake_install.cmake ] || $(MAKE) build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
 package-deps:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <set>
 
 #include "package/system_tools.h"
@@ -75,7 +76,7 @@ class DebianPackage : public ::testing::Test {
  protected:
   // One package for all cases of the suite: building it takes seconds.
   static void SetUpTestSuite() {
-    scratch_ = new ScratchDirectory;
+    scratch_ = std::make_unique<ScratchDirectory>();
     const ChildResult built =
         runTool("cpack", {"-G", "DEB", "--config", kBuildDir + "/CPackConfig.cmake", "-B", scratch_->path().string()});
     buildLog_ = built.status + "\n" + built.output + built.errors;
@@ -83,20 +84,17 @@ class DebianPackage : public ::testing::Test {
       if (entry.path().extension() == ".deb") debs_.push_back(entry.path());
     }
   }
-  static void TearDownTestSuite() {
-    delete scratch_;
-    scratch_ = nullptr;
-  }
+  static void TearDownTestSuite() { scratch_.reset(); }
 
   void SetUp() override { ASSERT_EQ(debs_.size(), 1U) << buildLog_.substr(0, 3000); }
   const std::filesystem::path& deb() const { return debs_.front(); }
 
-  static ScratchDirectory* scratch_;
+  static std::unique_ptr<ScratchDirectory> scratch_;
   static std::string buildLog_;
   static std::vector<std::filesystem::path> debs_;
 };
 
-ScratchDirectory* DebianPackage::scratch_ = nullptr;
+std::unique_ptr<ScratchDirectory> DebianPackage::scratch_;
 std::string DebianPackage::buildLog_;
 std::vector<std::filesystem::path> DebianPackage::debs_;
 
