@@ -1,5 +1,6 @@
-// The README's tables of decoded messages list exactly the ids each
-// direction's decoder table holds, under the names the monitor prints.
+// What the README states that the code can check: the tables of decoded
+// messages list exactly the ids each direction's decoder table holds, under
+// the names the monitor prints, and the log excerpt is the sample's log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,6 +72,26 @@ TEST(ReadmeMessageTables, ClientToServerListsEveryClientDecoder) {
 
 TEST(ReadmeMessageTables, ServerToClientListsEveryServerDecoder) {
   EXPECT_EQ(describe(readmeTable("Server to client (`Rcvd`):")), describe(decodedMessages(serverDecoders())));
+}
+
+// The marker byte 0xFF is not UTF-8; the README shows it as the Latin-1
+// character it is there.
+TEST(ReadmeLogExcerpt, IsPartOfTheSampleLog) {
+  const std::string readme = readFile(VESTREL_README);
+  const std::string opening = "Part of the sample session's\nlog (";
+  const size_t start = readme.find(opening);
+  ASSERT_NE(start, std::string::npos);
+  const size_t from = readme.find("```\n", start);
+  ASSERT_NE(from, std::string::npos);
+  const size_t end = readme.find("```", from + 4);
+  ASSERT_NE(end, std::string::npos);
+  std::string excerpt = readme.substr(from + 4, end - from - 4);
+  for (size_t at; (at = excerpt.find("\u00FF")) != std::string::npos;) excerpt.replace(at, 2, "\xFF");
+
+  EXPECT_GE(std::count(excerpt.begin(), excerpt.end(), '\n'), 4) << excerpt;
+  EXPECT_NE(excerpt.find('\xFF'), std::string::npos);
+  const std::string log = readFile(std::string(VESTREL_SOURCE_DIR) + "/tests/read/golden/chat-session.log");
+  EXPECT_NE(log.find(excerpt), std::string::npos) << excerpt;
 }
 
 }  // namespace
