@@ -6,12 +6,18 @@ set -eu
 
 # One variable per group; a package may be in several.
 build_packages="build-essential make cmake pkg-config libpcap-dev libcap-dev"
-test_packages="$build_packages libgtest-dev tcpdump libcap2-bin"
+# make package: dpkg-shlibdeps (dpkg-dev) and file find the libraries the
+# programs need.
+package_packages="$build_packages dpkg-dev file"
+# The tests also build the package, render the manual pages and run a
+# capture given file capabilities (setcap).
+test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-bin"
 
 packages=""
 for group in "${@:-build}"; do
     case "$group" in
         build) packages="$packages $build_packages" ;;
+        package) packages="$packages $package_packages" ;;
         test) packages="$packages $test_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac

@@ -1,0 +1,49 @@
+# What `cmake --install` and the Debian package put on a system: the two
+# programs and their manual pages. The capture generator is a development
+# tool and stays in the build tree.
+include(GNUInstallDirs)
+
+install(TARGETS vestrel vestrel-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Manual pages are installed gzipped, as Debian ships them; -n keeps the
+# name and time out of the archive so builds are reproducible.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(VESTREL_MAN_PAGES vestrel.1 vestrel-read.1)
+set(compressed_pages "")
+foreach(page IN LISTS VESTREL_MAN_PAGES)
+  set(source ${PROJECT_SOURCE_DIR}/man/${page})
+  set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(
+    OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${source} > ${compressed}
+    DEPENDS ${source}
+    COMMENT "Compressing manual page ${page}"
+    VERBATIM)
+  list(APPEND compressed_pages ${compressed})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
+install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# `make package` (cpack -G DEB): a Debian package of the installed files,
+# its library dependencies found by dpkg-shlibdeps.
+set(VESTREL_MAINTAINER "Vestrel developers <vestrel@localhost>"
+    CACHE STRING "Maintainer named in the Debian package")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vestrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${VESTREL_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console monitor for BNCS chat traffic on TCP port 6112")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Vestrel captures the TCP traffic of a network device and prints every\n"
+       "message of the BNCS chat protocol (port 6112) with its fields the moment\n"
+       "it is seen, and can log every message as a hex dump. vestrel-read decodes\n"
+       "pcap and pcapng capture files the same way. For people who build and\n"
+       "debug clients, bots and servers for the protocol.")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

@@ -1,0 +1,146 @@
+// The Debian package and `cmake --install`, built from this build tree into
+// scratch directories: control fields, the files shipped, and the installed
+// programs run from there print what the build's programs print.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+#include "package/system_tools.h"
+
+namespace vestrel::package {
+namespace {
+
+const std::string kBuildDir = VESTREL_BUILD_DIR;
+const std::string kSourceDir = VESTREL_SOURCE_DIR;
+const std::string kVersion = VESTREL_PROJECT_VERSION;
+const std::string kBuiltMonitor = VESTREL_BINARY;
+const std::string kSample = kSourceDir + "/samples/chat-session.pcap";
+const std::string kGoldenConsole = kSourceDir + "/tests/read/golden/chat-session.txt";
+
+// Every regular file under root, as paths relative to it.
+std::set<std::string> filesUnder(const std::filesystem::path& root) {
+  std::set<std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.insert(std::filesystem::relative(entry.path(), root).string());
+  }
+  return files;
+}
+
+const std::set<std::string> kInstalledFiles = {
+    "usr/bin/vestrel",
+    "usr/bin/vestrel-read",
+    "usr/share/man/man1/vestrel.1.gz",
+    "usr/share/man/man1/vestrel-read.1.gz",
+};
+
+// "Field: value" lines of a control file; continuation lines are left out.
+std::map<std::string, std::string> controlFields(const std::string& text) {
+  std::map<std::string, std::string> fields;
+  for (const std::string& line : splitLines(text)) {
+    const size_t colon = line.find(": ");
+    if (line.empty() || line[0] == ' ' || colon == std::string::npos) continue;
+    fields[line.substr(0, colon)] = line.substr(colon + 2);
+  }
+  return fields;
+}
+
+void expectSuccess(const ChildResult& result, const std::string& what) {
+  EXPECT_EQ(result.status, "exit 0") << what << ": " << result.errors.substr(0, 2000);
+}
+
+// The installed manual pages are the sources, gzipped.
+void expectManualPages(const std::filesystem::path& root) {
+  for (const std::string page : {"vestrel.1", "vestrel-read.1"}) {
+    const ChildResult unpacked = runTool("gzip", {"-dc", (root / "usr/share/man/man1" / (page + ".gz")).string()});
+    expectSuccess(unpacked, page);
+    EXPECT_EQ(unpacked.output, readFile(kSourceDir + "/man/" + page)) << page;
+  }
+}
+
+// The installed programs work from where they were put and print what the
+// build's programs print.
+void expectWorkingPrograms(const std::filesystem::path& root) {
+  const ChildResult version = runTool((root / "usr/bin/vestrel").string(), {"-v"});
+  expectSuccess(version, "vestrel -v");
+  EXPECT_EQ(version.output, runTool(kBuiltMonitor, {"-v"}).output);
+
+  const ChildResult decoded = runTool((root / "usr/bin/vestrel-read").string(), {kSample});
+  expectSuccess(decoded, "vestrel-read");
+  EXPECT_EQ(decoded.errors, "");
+  EXPECT_EQ(decoded.output, readFile(kGoldenConsole));
+}
+
+class DebianPackage : public ::testing::Test {
+ protected:
+  // One package for all cases of the suite: building it takes seconds.
+  static void SetUpTestSuite() {
+    scratch_ = std::make_unique<ScratchDirectory>();
+    const ChildResult built =
+        runTool("cpack", {"-G", "DEB", "--config", kBuildDir + "/CPackConfig.cmake", "-B", scratch_->path().string()});
+    buildLog_ = built.status + "\n" + built.output + built.errors;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_->path())) {
+      if (entry.path().extension() == ".deb") debs_.push_back(entry.path());
+    }
+  }
+  static void TearDownTestSuite() { scratch_.reset(); }
+
+  void SetUp() override { ASSERT_EQ(debs_.size(), 1U) << buildLog_.substr(0, 3000); }
+  const std::filesystem::path& deb() const { return debs_.front(); }
+
+  static std::unique_ptr<ScratchDirectory> scratch_;
+  static std::string buildLog_;
+  static std::vector<std::filesystem::path> debs_;
+};
+
+std::unique_ptr<ScratchDirectory> DebianPackage::scratch_;
+std::string DebianPackage::buildLog_;
+std::vector<std::filesystem::path> DebianPackage::debs_;
+
+TEST_F(DebianPackage, ControlFieldsNameTheProjectAndItsLibraries) {
+  const ChildResult control = runTool("dpkg-deb", {"-f", deb().string()});
+  expectSuccess(control, "dpkg-deb -f");
+  auto fields = controlFields(control.output);
+  const std::string architecture = runTool("dpkg", {"--print-architecture"}).output;
+
+  EXPECT_EQ(fields["Package"], "vestrel");
+  EXPECT_EQ(fields["Version"], kVersion);
+  EXPECT_EQ(fields["Section"], "net");
+  EXPECT_EQ(fields["Architecture"] + "\n", architecture);
+  EXPECT_EQ(deb().filename().string(), "vestrel_" + kVersion + "_" + fields["Architecture"] + ".deb");
+  EXPECT_NE(fields["Maintainer"].find('<'), std::string::npos) << fields["Maintainer"];
+  EXPECT_NE(fields["Description"].find("6112"), std::string::npos) << fields["Description"];
+  // Computed by dpkg-shlibdeps from the programs, so it names the capture
+  // library's package with a version.
+  const std::string& depends = fields["Depends"];
+  EXPECT_NE(depends.find("libpcap"), std::string::npos) << depends;
+  EXPECT_NE(depends.find("libc6 (>="), std::string::npos) << depends;
+}
+
+TEST_F(DebianPackage, ShipsTheProgramsAndManualPagesThatWork) {
+  const ScratchDirectory root;
+  expectSuccess(runTool("dpkg-deb", {"-x", deb().string(), root.path().string()}), "dpkg-deb -x");
+  EXPECT_EQ(filesUnder(root.path()), kInstalledFiles);
+  expectManualPages(root.path());
+  expectWorkingPrograms(root.path());
+}
+
+// The version the monitor reports is the project's, which names the package.
+TEST(ProjectVersion, IsWhatTheMonitorReports) {
+  const ChildResult version = runTool(kBuiltMonitor, {"-v"});
+  EXPECT_TRUE(version.output.starts_with("Vestrel version " + kVersion + "\n")) << version.output;
+}
+
+TEST(InstallStep, PutsTheSameFilesUnderDestdir) {
+  const ScratchDirectory root;
+  const ChildResult installed =
+      runTool("cmake", {"--install", kBuildDir, "--prefix", "/usr"}, {"DESTDIR=" + root.path().string()});
+  expectSuccess(installed, "cmake --install");
+  EXPECT_EQ(filesUnder(root.path()), kInstalledFiles);
+  expectManualPages(root.path());
+  expectWorkingPrograms(root.path());
+}
+
+}  // namespace
+}  // namespace vestrel::package

@@ -1,0 +1,98 @@
+// What the README states that the code can check: the tables of decoded
+// messages list exactly the ids each direction's decoder table holds, under
+// the names the monitor prints, and the log excerpt is the sample's log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "decode/client_decoders.h"
+#include "decode/server_decoders.h"
+#include "package/system_tools.h"
+#include "stream/message_names.h"
+
+namespace vestrel::package {
+namespace {
+
+using MessageList = std::vector<std::pair<std::string, std::string>>;  // "0x0A", "SID_ENTERCHAT"
+
+// A few names are printed with trailing blanks; the table shows the name.
+std::string bareName(uint8_t id) {
+  std::string name = messageName(id);
+  name.erase(name.find_last_not_of(" \t") + 1);
+  return name;
+}
+
+MessageList decodedMessages(std::span<const DecoderEntry> table) {
+  MessageList messages;
+  for (const DecoderEntry& entry : table) {
+    char id[8];
+    std::snprintf(id, sizeof id, "0x%02X", static_cast<unsigned>(entry.id));
+    messages.emplace_back(id, bareName(entry.id));
+  }
+  std::sort(messages.begin(), messages.end());
+  return messages;
+}
+
+std::string trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The rows "| 0x0A | SID_ENTERCHAT |" of the table that follows the line
+// introducing it, up to the first line that is not part of the table.
+MessageList readmeTable(const std::string& introduction) {
+  const std::vector<std::string> lines = splitLines(readFile(VESTREL_README));
+  auto line = std::find(lines.begin(), lines.end(), introduction);
+  MessageList rows;
+  if (line == lines.end()) return rows;
+  line = std::find_if(std::next(line), lines.end(), [](const std::string& text) { return !text.empty(); });
+  for (; line != lines.end() && line->starts_with("|"); ++line) {
+    std::vector<std::string> cells;
+    for (size_t at = 1, bar; (bar = line->find('|', at)) != std::string::npos; at = bar + 1) {
+      cells.push_back(trim(line->substr(at, bar - at)));
+    }
+    if (cells.size() >= 2 && cells[0].starts_with("0x")) rows.emplace_back(cells[0], cells[1]);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::string describe(const MessageList& messages) {
+  std::string text;
+  for (const auto& [id, name] : messages) text += id + " " + name + "\n";
+  return text;
+}
+
+TEST(ReadmeMessageTables, ClientToServerListsEveryClientDecoder) {
+  EXPECT_EQ(describe(readmeTable("Client to server (`Sent`):")), describe(decodedMessages(clientDecoders())));
+}
+
+TEST(ReadmeMessageTables, ServerToClientListsEveryServerDecoder) {
+  EXPECT_EQ(describe(readmeTable("Server to client (`Rcvd`):")), describe(decodedMessages(serverDecoders())));
+}
+
+// The marker byte 0xFF is not UTF-8; the README shows it as the Latin-1
+// character it is there.
+TEST(ReadmeLogExcerpt, IsPartOfTheSampleLog) {
+  const std::string readme = readFile(VESTREL_README);
+  const std::string opening = "Part of the sample session's\nlog (";
+  const size_t start = readme.find(opening);
+  ASSERT_NE(start, std::string::npos);
+  const size_t from = readme.find("```\n", start);
+  ASSERT_NE(from, std::string::npos);
+  const size_t end = readme.find("```", from + 4);
+  ASSERT_NE(end, std::string::npos);
+  std::string excerpt = readme.substr(from + 4, end - from - 4);
+  for (size_t at; (at = excerpt.find("\u00FF")) != std::string::npos;) excerpt.replace(at, 2, "\xFF");
+
+  EXPECT_GE(std::count(excerpt.begin(), excerpt.end(), '\n'), 4) << excerpt;
+  EXPECT_NE(excerpt.find('\xFF'), std::string::npos);
+  const std::string log = readFile(std::string(VESTREL_SOURCE_DIR) + "/tests/read/golden/chat-session.log");
+  EXPECT_NE(log.find(excerpt), std::string::npos) << excerpt;
+}
+
+}  // namespace
+}  // namespace vestrel::package
