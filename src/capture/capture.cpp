@@ -3,6 +3,8 @@
 #include <pcap/pcap.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -77,6 +79,24 @@ OwnedCapture openDevice(const char* name, std::string& error) {
   return nullptr;
 }
 
+// Frames the kernel threw away because the ring was full when they came:
+// any one of them can hold a message, or the middle of one, so the user
+// must know the output is not the whole stream. Silent when none were lost.
+void reportKernelDrops(pcap_t* capture) {
+  pcap_stat counts{};
+  if (pcap_stats(capture, &counts) != 0) return;
+  const uint64_t dropped = counts.ps_drop;
+  const uint64_t interfaceDropped = counts.ps_ifdrop;
+  if (dropped == 0 && interfaceDropped == 0) return;
+  std::string interfacePart;
+  if (interfaceDropped != 0) interfacePart = " and " + std::to_string(interfaceDropped) + " by the interface";
+  std::fprintf(stderr,
+               "vestrel: %llu frames dropped by the kernel%s (of %llu received); messages may be missing and the "
+               "stream out of step\n",
+               static_cast<unsigned long long>(dropped), interfacePart.c_str(),
+               static_cast<unsigned long long>(counts.ps_recv));
+}
+
 }  // namespace
 
 void runCapture(Options& options) {
@@ -114,7 +134,9 @@ void runCapture(Options& options) {
   installStopHandlers();
   pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
   activeCapture = nullptr;
+  // Below every message printed, so it reads as the run's last word.
   std::fflush(console());
+  reportKernelDrops(capture.get());
 }
 
 }  // namespace vestrel
