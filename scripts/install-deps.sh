@@ -7,12 +7,16 @@ set -eu
 # One variable per group; a package may be in several.
 build_packages="build-essential make cmake pkg-config libpcap-dev"
 test_packages="$build_packages libgtest-dev tcpdump"
+# make bench: Google Benchmark, tcpdump to compare with, GNU time for peak
+# memory, ip to bring lo up in the benchmark's network namespace.
+bench_packages="$build_packages libbenchmark-dev tcpdump time iproute2 util-linux"
 
 packages=""
 for group in "${@:-build}"; do
     case "$group" in
         build) packages="$packages $build_packages" ;;
         test) packages="$packages $test_packages" ;;
+        bench) packages="$packages $bench_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
