@@ -45,16 +45,22 @@ nodelay=""
 [ "$mode" = nodelay ] && nodelay="--nodelay"
 flood=$("$build/vestrel-flood" --rate "$rate" --seconds "$seconds" $nodelay)
 
-# The capture may still be working through what the kernel holds, and
-# tcpdump hands over a partly filled kernel block only after its 1 s read
-# timeout: wait until the output has not grown for 1.5 s (at most 60 s in
-# all), then end it.
+# The capture may still be working through what the kernel holds (and
+# tcpdump takes a partly filled kernel block only after its 1 s read
+# timeout). It has taken everything once it sleeps waiting for frames with
+# its output no longer growing: a program starved of the processor by other
+# work is runnable, not asleep. Checked every 0.1 s, at most 60 s.
+sleep 1.5
 last=-1
+calm=0
 tries=0
-while size=$(wc -c <"$out") && [ "$size" != "$last" ] && [ "$tries" -lt 40 ]; do
+while [ "$calm" -lt 5 ] && [ "$tries" -lt 600 ]; do
+    state=$(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null || echo gone)
+    size=$(wc -c <"$out")
+    if [ "$state" = S ] && [ "$size" = "$last" ]; then calm=$((calm + 1)); else calm=0; fi
     last=$size
     tries=$((tries + 1))
-    sleep 1.5
+    sleep 0.1
 done
 kill -INT "$pid"
 wait "$pid" || true
