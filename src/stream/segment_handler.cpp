@@ -85,6 +85,8 @@ void drainMessages(Monitor& monitor, bool sent) {
   }
 }
 
+bool atMessageBoundary(const StreamBuffer& buffer) { return buffer.count() == 0 && buffer.discardOwed() == 0; }
+
 std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
   const auto marker = std::find(payload.begin(), payload.end(), MessageHeader::kMarker);
   return payload.subspan(static_cast<size_t>(marker - payload.begin()));
@@ -101,9 +103,10 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
     payload = skipToFirstMarker(payload);
     monitor.syncPending = false;
   }
-  // A lone byte (the protocol byte a client sends on connecting) is no
-  // part of any message.
-  if (payload.size() == 1) return;
+  // A lone byte between messages (the protocol byte a client sends on
+  // connecting) is no part of any message. Inside a message it is: a busy
+  // sender's stream can be cut into segments anywhere, one byte included.
+  if (payload.size() == 1 && atMessageBoundary(monitor.buffer)) return;
 
   const bool sent = segment.destinationPort == kBncsPort;
   // Feed the payload in pieces that fit, taking the messages out between
