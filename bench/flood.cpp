@@ -121,10 +121,19 @@ bool writeAll(int fd, const vestrel::wire::Bytes& bytes) {
   return true;
 }
 
+// Writes number into the nine digits that end before digitsEnd.
+void numberMessage(vestrel::wire::Bytes& message, size_t digitsEnd, long number) {
+  constexpr size_t kDigits = 9;
+  for (size_t i = 1; i <= kDigits; ++i, number /= 10) message[digitsEnd - i] = static_cast<uint8_t>('0' + number % 10);
+}
+
 // Sends until time is up, keeping to the rate by catching up every
 // millisecond; the number sent.
 long flood(int client, const Request& request) {
-  const vestrel::wire::Bytes message = vestrel::wire::chatCommand("anyone up for a 2v2 tonight?");
+  // Numbered, so a missing message can be found in the capture's output;
+  // always 33 bytes on the wire.
+  vestrel::wire::Bytes message = vestrel::wire::chatCommand("anyone up for a 2v2? #000000000");
+  const size_t digitsEnd = message.size() - 1;  // before the text's terminator
   const Clock::time_point start = Clock::now();
   const auto duration = std::chrono::duration<double>(request.seconds);
   long sent = 0;
@@ -132,6 +141,7 @@ long flood(int client, const Request& request) {
     const double elapsed = std::chrono::duration<double>(now - start).count();
     const long due = request.rate == 0 ? sent + 64 : static_cast<long>(elapsed * static_cast<double>(request.rate));
     for (; sent < due; ++sent) {
+      numberMessage(message, digitsEnd, sent);
       if (!writeAll(client, message)) return sent;
     }
     if (request.rate != 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
