@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -86,10 +87,13 @@ int openListener() {
   return listener;
 }
 
-// The server end: reads until the client closes.
-void drain(int connection) {
+// The server end: reads until the client closes, counting the bytes.
+void drain(int connection, long& received) {
   char chunk[1 << 16];
-  while (read(connection, chunk, sizeof chunk) > 0) {}
+  for (ssize_t count = read(connection, chunk, sizeof chunk); count > 0;
+       count = read(connection, chunk, sizeof chunk)) {
+    received += count;
+  }
 }
 
 // A TCP counter of this namespace (OutSegs, RetransSegs, ...), or -1.
@@ -131,7 +135,7 @@ void numberMessage(vestrel::wire::Bytes& message, size_t digitsEnd, long number)
 // millisecond; the number sent.
 long flood(int client, const Request& request) {
   // Numbered, so a missing message can be found in the capture's output;
-  // always 33 bytes on the wire.
+  // always 36 bytes on the wire.
   vestrel::wire::Bytes message = vestrel::wire::chatCommand("anyone up for a 2v2? #000000000");
   const size_t digitsEnd = message.size() - 1;  // before the text's terminator
   const Clock::time_point start = Clock::now();
@@ -173,7 +177,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vestrel-flood: accept failed: %s\n", std::strerror(errno));
     return 1;
   }
-  std::thread reader(drain, server);
+  long received = 0;
+  std::thread reader(drain, server, std::ref(received));
   const int noDelay = request.noDelay ? 1 : 0;
   if (setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) != 0) {
     std::fprintf(stderr, "vestrel-flood: TCP_NODELAY: %s\n", std::strerror(errno));
@@ -191,6 +196,7 @@ int main(int argc, char** argv) {
   close(client);
   close(server);
   close(listener);
-  std::printf("messages=%ld seconds=%.3f segments=%ld resent=%ld\n", sent, seconds, segments, resent);
+  std::printf("messages=%ld seconds=%.3f segments=%ld resent=%ld received=%ld\n", sent, seconds, segments, resent,
+              received);
   return 0;
 }

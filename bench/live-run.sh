@@ -41,6 +41,10 @@ else
     wait_for "$err" "listening on"
 fi
 
+# tcpdump says it is listening a moment before its capture takes frames
+# (it saw no SYN and lost the first messages when the flood began at once).
+sleep 1
+
 nodelay=""
 [ "$mode" = nodelay ] && nodelay="--nodelay"
 flood=$("$build/vestrel-flood" --rate "$rate" --seconds "$seconds" $nodelay)
@@ -74,9 +78,9 @@ if [ "$tool" = vestrel ]; then
     seen=$(grep -c '^Sent -> \[0x0E\] SID_CHATCOMMAND' "$out" || true)
     dropped=$(sed -n 's/^vestrel: \([0-9]*\) frames dropped.*/\1/p' "$err")
 else
-    # One line per frame; the client's frames carry 33 bytes a message.
+    # One line per frame; the client's frames carry 36 bytes a message.
     seen=$(awk '/ > 127\.0\.0\.1\.6112: / { for (i = 1; i < NF; i++) if ($i == "length") bytes += $(i + 1) }
-                END { printf "%d\n", bytes / 33 }' "$out")
+                END { printf "%d\n", bytes / 36 }' "$out")
     dropped=$(sed -n 's/^\([0-9]*\) packets\{0,1\} dropped by kernel.*/\1/p' "$err")
 fi
 [ "$rate" = 0 ] && rate=max

@@ -116,11 +116,11 @@ live() {
         say ""
         return
     fi
-    say "vestrel-flood writes one 33-byte chat command per write() for ${seconds} s, at a fixed rate or as fast" \
+    say "vestrel-flood writes one 36-byte numbered chat command per write() for ${seconds} s, at a fixed rate or as fast" \
         "as it can (rate max; msgs/s sent is what the sender managed); a server end reads everything. 'packed' leaves Nagle and autocorking on, so a" \
         "fast sender packs many messages into each segment; 'nodelay' sets TCP_NODELAY, one segment per message," \
         "the hard case for a capture. The capture runs with its output to a file. messages seen: summary lines" \
-        "(vestrel) or payload bytes / 33 (tcpdump, which prints one line per frame); segments: TCP segments sent" \
+        "(vestrel) or payload bytes / 36 (tcpdump, which prints one line per frame); segments: TCP segments sent" \
         "in the namespace (data and acknowledgements), resent: those sent again; dropped: the kernel's count at the end (on lo every" \
         "segment is captured twice, as sent and as received)."
     say ""
