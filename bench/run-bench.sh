@@ -136,17 +136,22 @@ live() {
         done
     done
     say ""
-    say "Highest rate sent with no frame dropped and every message seen:"
+    say "Loss-free up to: the highest rate sent before the first run (in the order above) that dropped a frame"
+    say "or missed a message; the flat-out run counts only when every slower run was loss-free too."
     say ""
     for tool in vestrel tcpdump; do
         for mode in packed nodelay; do
             awk -F'|' -v tool="$tool" -v mode="$mode" '
                 { for (i = 2; i <= NF; i++) gsub(/ /, "", $i) }
+                $2 != tool || $3 != mode { next }
                 # Loss-free: nothing dropped, and every message sent was seen.
-                $2 == tool && $3 == mode && $10 == 0 && $9 >= $6 && $5 + 0 > best { best = $5 + 0; asked = $4 }
+                !lost && $10 == 0 && $9 >= $6 { best = $5 + 0; asked = $4; next }
+                !lost { lost = 1; lostAt = $4 }
                 END {
-                    if (best) printf "- %s, %s: %d messages/s (rate asked: %s)\n", tool, mode, best, asked
-                    else printf "- %s, %s: none of the rates\n", tool, mode
+                    if (best) printf "- %s, %s: %d messages/s (rate asked: %s)", tool, mode, best, asked
+                    else printf "- %s, %s: below every rate tried", tool, mode
+                    if (lost) printf "; first loss at rate %s", lostAt
+                    printf "\n"
                 }' "$work/live-table" | tee -a "$report"
         done
     done
