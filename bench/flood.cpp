@@ -153,35 +153,38 @@ long flood(int client, const Request& request) {
   return sent;
 }
 
+// One line on standard error; nothing more can be done if that fails.
+void complain(const std::string& line) { static_cast<void>(std::fprintf(stderr, "%s\n", line.c_str())); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Request request;
   if (!parseRequest(argc, argv, request)) {
-    std::fprintf(stderr, "usage: vestrel-flood [--rate N] [--seconds S (at most 60)] [--nodelay]\n");
+    complain("usage: vestrel-flood [--rate N] [--seconds S (at most 60)] [--nodelay]");
     return 2;
   }
   const int listener = openListener();
   if (listener < 0) {
-    std::fprintf(stderr, "vestrel-flood: cannot listen on 127.0.0.1:%u: %s\n", kChatPort, std::strerror(errno));
+    complain("vestrel-flood: cannot listen on 127.0.0.1:" + std::to_string(kChatPort) + ": " + std::strerror(errno));
     return 1;
   }
   const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_in address = chatAddress();
   if (client < 0 || connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    std::fprintf(stderr, "vestrel-flood: cannot connect: %s\n", std::strerror(errno));
+    complain(std::string("vestrel-flood: cannot connect: ") + std::strerror(errno));
     return 1;
   }
   const int server = accept(listener, nullptr, nullptr);
   if (server < 0) {
-    std::fprintf(stderr, "vestrel-flood: accept failed: %s\n", std::strerror(errno));
+    complain(std::string("vestrel-flood: accept failed: ") + std::strerror(errno));
     return 1;
   }
   long received = 0;
   std::thread reader(drain, server, std::ref(received));
   const int noDelay = request.noDelay ? 1 : 0;
   if (setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) != 0) {
-    std::fprintf(stderr, "vestrel-flood: TCP_NODELAY: %s\n", std::strerror(errno));
+    complain(std::string("vestrel-flood: TCP_NODELAY: ") + std::strerror(errno));
   }
 
   const long segmentsBefore = tcpCounter("OutSegs");
@@ -196,7 +199,7 @@ int main(int argc, char** argv) {
   close(client);
   close(server);
   close(listener);
-  std::printf("messages=%ld seconds=%.3f segments=%ld resent=%ld received=%ld\n", sent, seconds, segments, resent,
-              received);
-  return 0;
+  const int printed = std::printf("messages=%ld seconds=%.3f segments=%ld resent=%ld received=%ld\n", sent, seconds,
+                                  segments, resent, received);
+  return printed > 0 ? 0 : 1;
 }

@@ -97,11 +97,13 @@ void reportKernelDrops(pcap_t* capture) {
   if (dropped == 0 && interfaceDropped == 0) return;
   std::string interfacePart;
   if (interfaceDropped != 0) interfacePart = " and " + std::to_string(interfaceDropped) + " by the interface";
-  std::fprintf(stderr,
-               "vestrel: %llu frames dropped by the kernel%s (of %llu received); messages may be missing and the "
-               "stream out of step\n",
-               static_cast<unsigned long long>(dropped), interfacePart.c_str(),
-               static_cast<unsigned long long>(counts.ps_recv));
+  // Nothing more can be done if standard error itself fails.
+  static_cast<void>(
+      std::fprintf(stderr,
+                   "vestrel: %llu frames dropped by the kernel%s (of %llu received); messages may be missing and the "
+                   "stream out of step\n",
+                   static_cast<unsigned long long>(dropped), interfacePart.c_str(),
+                   static_cast<unsigned long long>(counts.ps_recv)));
 }
 
 // Takes every frame the ring holds and prints their messages, then pushes
@@ -112,7 +114,8 @@ void reportKernelDrops(pcap_t* capture) {
 void printUntilStopped(pcap_t* capture, Monitor& monitor) {
   for (;;) {
     const int taken = pcap_dispatch(capture, -1, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
-    std::fflush(console());
+    // Output that cannot be written does not stop the capture.
+    static_cast<void>(std::fflush(console()));
     if (taken < 0) return;  // stopped by a signal, or the device failed
   }
 }

@@ -176,9 +176,9 @@ void appendWithLibrary(const char* format, va_list arguments) {
   const auto count = static_cast<size_t>(length);
   va_list writing;
   va_copy(writing, arguments);
-  std::vsnprintf(pending.room(count + 1), count + 1, format, writing);
+  const int written = std::vsnprintf(pending.room(count + 1), count + 1, format, writing);
   va_end(writing);
-  pending.commit(count);
+  if (written == length) pending.commit(count);
 }
 
 // Literal runs are copied and conversions done here: the C library's

@@ -41,7 +41,7 @@ void printSummary(bool sent, uint8_t id) { consoleWrite(summaryStart(sent, id));
 // whole messages, and the live capture pushes each one out at once.
 void finishMessage(const Monitor& monitor) {
   FILE* stream = console();
-  if (monitor.flushEachMessage) std::fflush(stream);
+  if (monitor.flushEachMessage) static_cast<void>(std::fflush(stream));
 }
 
 // A log that cannot be written (a full disk, a lost share) is given up
