@@ -12,6 +12,9 @@ package_packages="$build_packages dpkg-dev file"
 # The tests also build the package, render the manual pages and run a
 # capture given file capabilities (setcap).
 test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-bin"
+# make bench: Google Benchmark, tcpdump to compare with, GNU time for peak
+# memory, ip to bring lo up in the benchmark's network namespace.
+bench_packages="$build_packages libbenchmark-dev tcpdump time iproute2 util-linux"
 
 packages=""
 for group in "${@:-build}"; do
@@ -19,6 +22,7 @@ for group in "${@:-build}"; do
         build) packages="$packages $build_packages" ;;
         package) packages="$packages $package_packages" ;;
         test) packages="$packages $test_packages" ;;
+        bench) packages="$packages $bench_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

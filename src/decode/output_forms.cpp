@@ -1,5 +1,6 @@
 #include "decode/output_forms.h"
 
+#include <algorithm>
 #include <string>
 
 #include "decode/file_time.h"
@@ -21,7 +22,7 @@ std::string_view fourCharCode(const uint8_t (&bytes)[4]) {
 // The code's text from the table, or the table's fallback showing the code.
 void printCodeText(const CodeTable& table, uint32_t code) {
   if (const char* text = lookUpText(table.rows, code)) {
-    consolePrint("%s", text);
+    consoleWrite(text);
   } else {
     consolePrint(table.otherwise, code);
   }
@@ -41,6 +42,11 @@ const char* consoleSafe(std::string_view raw) {
   // One buffer for the whole run: texts are printed one at a time, and its
   // capacity settles at the longest text seen.
   static std::string safe;
+  // Most texts have no control byte at all: one copy.
+  if (std::none_of(raw.begin(), raw.end(), [](char character) { return isControl(static_cast<uint8_t>(character)); })) {
+    safe.assign(raw);
+    return safe.c_str();
+  }
   safe.clear();
   for (const char character : raw) {
     const auto byte = static_cast<uint8_t>(character);

@@ -1,21 +1,229 @@
 #include "stream/console.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace vestrel {
 
 namespace {
+
 FILE* consoleStream = nullptr;
+
+// Text printed since the console stream was last asked for. A message's
+// text is built here piece by piece and handed to the stream in one write.
+// Its storage only grows, settling at the longest message seen.
+class PendingText {
+ public:
+  // Room for count more characters; write them, then commit them.
+  char* room(size_t count) {
+    if (used_ + count > storage_.size()) storage_.resize(std::max(storage_.size() * 2, used_ + count + kMinimumGrowth));
+    return storage_.data() + used_;
+  }
+  void commit(size_t count) { used_ += count; }
+  void append(const char* text, size_t count) {
+    std::memcpy(room(count), text, count);
+    used_ += count;
+  }
+  void append(size_t count, char filler) {
+    std::memset(room(count), filler, count);
+    used_ += count;
+  }
+  size_t size() const { return used_; }
+  bool empty() const { return used_ == 0; }
+  const char* data() const { return storage_.data(); }
+  void truncate(size_t size) { used_ = size; }
+
+ private:
+  static constexpr size_t kMinimumGrowth = 4096;
+  std::string storage_;
+  size_t used_ = 0;
+};
+
+PendingText pending;
+
+FILE* consoleTarget() { return consoleStream != nullptr ? consoleStream : stdout; }
+
+// False when the stream took less than all of it; the stream's error flag
+// then says so too, which is where the callers that care look.
+bool writePending() {
+  if (pending.empty()) return true;
+  const bool written = std::fwrite(pending.data(), 1, pending.size(), consoleTarget()) == pending.size();
+  pending.truncate(0);
+  return written;
 }
 
-FILE* console() { return consoleStream != nullptr ? consoleStream : stdout; }
+// One conversion of a printf format, as far as this program uses them:
+// the flags - and 0, a width, a precision, and s, c, d, u, x, X or %.
+struct Conversion {
+  bool leftAlign = false;
+  bool zeroPad = false;
+  size_t width = 0;
+  bool hasPrecision = false;
+  size_t precision = 0;
+  char kind = '\0';
+};
 
-void setConsole(FILE* stream) { consoleStream = stream; }
+bool isDigit(char character) { return character >= '0' && character <= '9'; }
+
+size_t readCount(const char*& cursor) {
+  size_t count = 0;
+  while (isDigit(*cursor)) count = count * 10 + static_cast<size_t>(*cursor++ - '0');
+  return count;
+}
+
+bool isHandledKind(char kind) {
+  switch (kind) {
+    case 's':
+    case 'c':
+    case 'd':
+    case 'u':
+    case 'x':
+    case 'X':
+    case '%': return true;
+    default: return false;
+  }
+}
+
+// Reads the conversion after a '%'; false for anything else (length
+// modifiers, other flags and kinds), which the C library then formats.
+bool readConversion(const char*& cursor, Conversion& conversion) {
+  for (;; ++cursor) {
+    if (*cursor == '-') {
+      conversion.leftAlign = true;
+    } else if (*cursor == '0') {
+      conversion.zeroPad = true;
+    } else {
+      break;
+    }
+  }
+  conversion.width = readCount(cursor);
+  if (*cursor == '.') {
+    ++cursor;
+    conversion.hasPrecision = true;
+    conversion.precision = readCount(cursor);
+  }
+  conversion.kind = *cursor;
+  if (!isHandledKind(conversion.kind)) return false;
+  ++cursor;
+  return true;
+}
+
+// sign, then body, padded to the width with spaces (either side) or with
+// zeros between sign and body.
+void appendPadded(const Conversion& conversion, std::string_view sign, std::string_view body, char padding) {
+  const size_t length = sign.size() + body.size();
+  const size_t fill = conversion.width > length ? conversion.width - length : 0;
+  if (fill != 0 && !conversion.leftAlign && padding == ' ') pending.append(fill, ' ');
+  pending.append(sign.data(), sign.size());
+  if (fill != 0 && !conversion.leftAlign && padding == '0') pending.append(fill, '0');
+  pending.append(body.data(), body.size());
+  if (fill != 0 && conversion.leftAlign) pending.append(fill, ' ');
+}
+
+void appendNumber(const Conversion& conversion, unsigned long long value, bool negative) {
+  static constexpr char kUpperDigits[] = "0123456789ABCDEF";
+  static constexpr char kLowerDigits[] = "0123456789abcdef";
+  const bool hex = conversion.kind == 'x' || conversion.kind == 'X';
+  const char* digitSet = conversion.kind == 'x' ? kLowerDigits : kUpperDigits;
+  const unsigned base = hex ? 16 : 10;
+  // Precision is the least number of digits; a zero shown with precision 0
+  // is no digit at all. Larger precisions than fit are cut, as none is used.
+  constexpr size_t kMostDigits = 64;
+  char digits[kMostDigits];
+  size_t count = 0;
+  for (; value != 0; value /= base) digits[kMostDigits - 1 - count++] = digitSet[value % base];
+  const size_t leastDigits = std::min(conversion.hasPrecision ? conversion.precision : 1, kMostDigits);
+  while (count < leastDigits) digits[kMostDigits - 1 - count++] = '0';
+  const char padding = conversion.zeroPad && !conversion.hasPrecision ? '0' : ' ';
+  appendPadded(conversion, negative ? "-" : "", std::string_view(digits + kMostDigits - count, count), padding);
+}
+
+// Appends one conversion's text, taking its argument.
+void appendConversion(const Conversion& conversion, va_list& arguments) {
+  switch (conversion.kind) {
+    case '%': pending.append(1, '%'); return;
+    case 'c': {
+      const char character = static_cast<char>(va_arg(arguments, int));
+      appendPadded(conversion, "", std::string_view(&character, 1), ' ');
+      return;
+    }
+    case 's': {
+      const char* text = va_arg(arguments, const char*);
+      const size_t length = conversion.hasPrecision ? strnlen(text, conversion.precision) : std::strlen(text);
+      appendPadded(conversion, "", std::string_view(text, length), ' ');
+      return;
+    }
+    case 'd': {
+      const long long value = va_arg(arguments, int);
+      const bool negative = value < 0;
+      appendNumber(conversion, static_cast<unsigned long long>(negative ? -value : value), negative);
+      return;
+    }
+    default: appendNumber(conversion, va_arg(arguments, unsigned), false); return;
+  }
+}
+
+// Formats with the C library, for what appendConversion does not handle.
+void appendWithLibrary(const char* format, va_list arguments) {
+  va_list measuring;
+  va_copy(measuring, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measuring);
+  va_end(measuring);
+  if (length <= 0) return;
+  const auto count = static_cast<size_t>(length);
+  va_list writing;
+  va_copy(writing, arguments);
+  const int written = std::vsnprintf(pending.room(count + 1), count + 1, format, writing);
+  va_end(writing);
+  if (written == length) pending.commit(count);
+}
+
+// Literal runs are copied and conversions done here: the C library's
+// printf machinery was most of the time spent printing a message.
+void appendFormatted(const char* format, va_list arguments) {
+  const size_t start = pending.size();
+  va_list remaining;
+  va_copy(remaining, arguments);
+  const char* cursor = format;
+  bool handled = true;
+  while (*cursor != '\0' && handled) {
+    const char* literalEnd = cursor;
+    while (*literalEnd != '\0' && *literalEnd != '%') ++literalEnd;
+    pending.append(cursor, static_cast<size_t>(literalEnd - cursor));
+    if (*literalEnd == '\0') break;
+    cursor = literalEnd + 1;
+    Conversion conversion;
+    handled = readConversion(cursor, conversion);
+    if (handled) appendConversion(conversion, remaining);
+  }
+  va_end(remaining);
+  if (!handled) {
+    pending.truncate(start);
+    appendWithLibrary(format, arguments);
+  }
+}
+
+}  // namespace
+
+FILE* console() {
+  writePending();
+  return consoleTarget();
+}
+
+void setConsole(FILE* stream) {
+  writePending();
+  consoleStream = stream;
+}
+
+void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
 
 void consolePrint(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(console(), format, arguments);
+  appendFormatted(format, arguments);
   va_end(arguments);
 }
 

@@ -3,8 +3,12 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "log/hex_dump.h"
 #include "stream/console.h"
@@ -17,12 +21,27 @@ namespace {
 
 const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
 
-void printSummary(bool sent, uint8_t id) {
-  consolePrint("%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id));
+// The start of every summary line depends only on direction and id, so
+// each is formatted once, when first needed.
+std::string_view summaryStart(bool sent, uint8_t id) {
+  static std::array<std::string, 512> starts;
+  std::string& start = starts[(sent ? 256U : 0U) + id];
+  if (start.empty()) {
+    char text[128];
+    const int length =
+        std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id));
+    if (length > 0) start.assign(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+  }
+  return start;
 }
 
+void printSummary(bool sent, uint8_t id) { consoleWrite(summaryStart(sent, id)); }
+
+// The message's text leaves in one write to the stream: a terminal sees
+// whole messages, and the live capture pushes each one out at once.
 void finishMessage(const Monitor& monitor) {
-  if (monitor.flushEachMessage) std::fflush(console());
+  FILE* stream = console();
+  if (monitor.flushEachMessage) static_cast<void>(std::fflush(stream));
 }
 
 // A log that cannot be written (a full disk, a lost share) is given up
@@ -66,6 +85,8 @@ void drainMessages(Monitor& monitor, bool sent) {
   }
 }
 
+bool atMessageBoundary(const StreamBuffer& buffer) { return buffer.count() == 0 && buffer.discardOwed() == 0; }
+
 std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
   const auto marker = std::find(payload.begin(), payload.end(), MessageHeader::kMarker);
   return payload.subspan(static_cast<size_t>(marker - payload.begin()));
@@ -82,9 +103,10 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
     payload = skipToFirstMarker(payload);
     monitor.syncPending = false;
   }
-  // A lone byte (the protocol byte a client sends on connecting) is no
-  // part of any message.
-  if (payload.size() == 1) return;
+  // A lone byte between messages (the protocol byte a client sends on
+  // connecting) is no part of any message. Inside a message it is: a busy
+  // sender's stream can be cut into segments anywhere, one byte included.
+  if (payload.size() == 1 && atMessageBoundary(monitor.buffer)) return;
 
   const bool sent = segment.destinationPort == kBncsPort;
   // Feed the payload in pieces that fit, taking the messages out between

@@ -46,7 +46,7 @@ ConsoleCapture::~ConsoleCapture() {
 }
 
 std::string ConsoleCapture::text() {
-  std::fflush(stream_);
+  std::fflush(console());
   return {buffer_, size_};
 }
 

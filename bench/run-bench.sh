@@ -1,0 +1,189 @@
+#!/bin/sh
+# Measures Vestrel against tcpdump and writes bench/RESULTS.md:
+#   bench/run-bench.sh BUILD_DIR
+# BUILD_DIR holds vestrel, vestrel-read, vestrel-gen, vestrel-flood and
+# micro_bench (cmake -DVESTREL_BUILD_BENCH=ON; `make bench` does it all).
+# Settings from the environment: BENCH_RUNS (offline runs per tool, default
+# 5), BENCH_SECONDS (live flood length, default 3), BENCH_RATES (live rates
+# in messages per second, 0 meaning as fast as possible).
+# The live part needs root (a private network namespace); without it, it is
+# left out and the report says so.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
+runs=${BENCH_RUNS:-5}
+seconds=${BENCH_SECONDS:-3}
+rates=${BENCH_RATES:-"10000 50000 100000 200000 0"}
+results="$root/bench/RESULTS.md"
+work=$(mktemp -d "${TMPDIR:-/var/tmp}/vestrel-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+
+report="$work/report.md"
+say() { printf '%s\n' "$*" | tee -a "$report"; }
+
+# Median of numbers, one a line on standard input.
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Runs a command RUNS times with output to /dev/null; prints the medians
+# "wall cpu rss_kb" (seconds, seconds of user plus system time, peak
+# resident set in KB).
+measure() {
+    : >"$work/times"
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        /usr/bin/time -f '%e %U %S %M' -o "$work/one" "$@" >/dev/null 2>"$work/stderr" ||
+            { echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+        cat "$work/one" >>"$work/times"
+        i=$((i + 1))
+    done
+    wall=$(awk '{ print $1 }' "$work/times" | median)
+    cpu=$(awk '{ print $2 + $3 }' "$work/times" | median)
+    rss=$(awk '{ print $4 }' "$work/times" | median)
+    echo "$wall $cpu $rss"
+}
+
+machine() {
+    say "# Vestrel benchmarks"
+    say ""
+    say "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    say "- CPU: $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), $(nproc) cores"
+    say "- kernel: $(uname -sr)"
+    say "- load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+    say "- tcpdump: $(tcpdump --version 2>&1 | head -n1 | sed 's/tcpdump version //')," \
+        "$(tcpdump --version 2>&1 | grep -i libpcap | head -n1)"
+    say "- vestrel: $("$build/vestrel" -v 2>&1 | head -n1), built $(grep -m1 '^CMAKE_BUILD_TYPE' "$build/CMakeCache.txt" | cut -d= -f2)"
+    say ""
+}
+
+offline_row() {
+    label=$1
+    messages=$2
+    shift 2
+    set -- $(measure "$@")
+    awk -v label="$label" -v n="$messages" -v wall="$1" -v cpu="$2" -v rss="$3" 'BEGIN {
+        printf "| %s | %.3f | %.3f | %.0f | %.0f | %.1f |\n", label, wall, cpu, n / wall, n / cpu, rss / 1024 }' |
+        tee -a "$report"
+    echo "$1 $2" >"$work/last"
+}
+
+offline() {
+    million=1000000
+    "$build/vestrel-gen" --messages $million -o "$work/one.pcap"
+    "$build/vestrel-gen" --messages $million --packed -o "$work/packed.pcap"
+    "$build/vestrel-gen" --messages 100000 -o "$work/tenth.pcap"
+    say "## Offline: 1,000,000 messages from a file"
+    say ""
+    say "vestrel-gen sessions (chat events, chat commands, pings and answers, channel lists):" \
+        "one message per segment ($(du -m "$work/one.pcap" | cut -f1) MB) and packed, up to 4 per segment" \
+        "($(du -m "$work/packed.pcap" | cut -f1) MB). Output to /dev/null; medians of $runs runs; wall is" \
+        "elapsed time, CPU is user + system time (less disturbed by other work on the machine)."
+    say ""
+    for kind in one packed; do
+        file="$work/$kind.pcap"
+        say "### $kind"
+        say ""
+        say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
+        say "|---|---|---|---|---|---|"
+        offline_row "tcpdump -nn -r FILE 'tcp port 6112'" $million tcpdump -nn -r "$file" 'tcp port 6112'
+        read -r tcpdumpWall tcpdumpCpu <"$work/last"
+        offline_row "vestrel-read FILE" $million "$build/vestrel-read" "$file"
+        read -r vestrelWall vestrelCpu <"$work/last"
+        offline_row "vestrel-read -s FILE" $million "$build/vestrel-read" -s "$file"
+        offline_row "vestrel-read -l /dev/null FILE" $million "$build/vestrel-read" -l /dev/null "$file"
+        say ""
+        awk -v tw="$tcpdumpWall" -v tc="$tcpdumpCpu" -v vw="$vestrelWall" -v vc="$vestrelCpu" 'BEGIN {
+            printf "vestrel-read is %.1fx faster than tcpdump by wall time, %.1fx by CPU time.\n\n", tw / vw, tc / vc }' |
+            tee -a "$report"
+    done
+    say "### Memory against the capture's length"
+    say ""
+    say "| file | messages | peak RSS MB |"
+    say "|---|---|---|"
+    for entry in "tenth 100000" "one 1000000"; do
+        set -- $entry
+        rss=$(measure "$build/vestrel-read" "$work/$1.pcap" | cut -d' ' -f3)
+        awk -v f="$1" -v n="$2" -v rss="$rss" 'BEGIN { printf "| %s | %d | %.1f |\n", f, n, rss / 1024 }' | tee -a "$report"
+    done
+    say ""
+}
+
+live() {
+    say "## Live: a flood on 127.0.0.1:6112 in a private network namespace"
+    say ""
+    if ! unshare -n true 2>/dev/null; then
+        say "Left out: making a network namespace needs root (unshare -n failed)."
+        say ""
+        return
+    fi
+    say "vestrel-flood writes one 36-byte numbered chat command per write() for ${seconds} s, at a fixed rate or as fast" \
+        "as it can (rate max; msgs/s sent is what the sender managed); a server end reads everything. 'packed' leaves Nagle and autocorking on, so a" \
+        "fast sender packs many messages into each segment; 'nodelay' sets TCP_NODELAY, one segment per message," \
+        "the hard case for a capture. The capture runs with its output to a file. messages seen: summary lines" \
+        "(vestrel) or payload bytes / 36 (tcpdump, which prints one line per frame); segments: TCP segments sent" \
+        "in the namespace (data and acknowledgements), resent: those sent again; dropped: the kernel's count at the end (on lo every" \
+        "segment is captured twice, as sent and as received)."
+    say ""
+    say "| capture | mode | rate asked | msgs/s sent | messages sent | segments | resent | messages seen | frames dropped |"
+    say "|---|---|---|---|---|---|---|---|---|"
+    : >"$work/live-table"
+    for tool in vestrel tcpdump; do
+        for mode in packed nodelay; do
+            for rate in $rates; do
+                unshare -n sh "$root/bench/live-run.sh" "$build" "$tool" "$mode" "$rate" "$seconds" "$work" |
+                    tee -a "$work/live-table" | tee -a "$report"
+            done
+        done
+    done
+    say ""
+    say "Loss-free up to: the highest rate sent before the first run (in the order above) that dropped a frame"
+    say "or missed a message; the flat-out run counts only when every slower run was loss-free too."
+    say ""
+    for tool in vestrel tcpdump; do
+        for mode in packed nodelay; do
+            awk -F'|' -v tool="$tool" -v mode="$mode" '
+                { for (i = 2; i <= NF; i++) gsub(/ /, "", $i) }
+                $2 != tool || $3 != mode { next }
+                # Loss-free: nothing dropped, and every message sent was seen.
+                !lost && $10 == 0 && $9 >= $6 { best = $5 + 0; asked = $4; next }
+                !lost { lost = 1; lostAt = $4 }
+                END {
+                    if (best) printf "- %s, %s: %d messages/s (rate asked: %s)", tool, mode, best, asked
+                    else printf "- %s, %s: below every rate tried", tool, mode
+                    if (lost) printf "; first loss at rate %s", lostAt
+                    printf "\n"
+                }' "$work/live-table" | tee -a "$report"
+        done
+    done
+    say ""
+}
+
+micro() {
+    say "## Micro-benchmarks (Google Benchmark)"
+    say ""
+    say "The capture callback on whole frames (console to /dev/null), each decoder through decodeDetails," \
+        "and the log's hex dump. CPU time per call."
+    say ""
+    say '```'
+    "$build/micro_bench" --benchmark_min_time=0.2 --benchmark_counters_tabular=true 2>/dev/null |
+        awk '/^-+$/ { table = 1 } table' | tee -a "$report"
+    say '```'
+    say ""
+}
+
+machine
+offline
+live
+micro
+
+# The notes below the marker are written by hand and kept from run to run.
+marker='<!-- Notes below are kept by bench/run-bench.sh -->'
+{
+    cat "$report"
+    echo "$marker"
+    if [ -f "$results" ] && grep -qF "$marker" "$results"; then
+        awk -v marker="$marker" 'kept { print } $0 == marker { kept = 1 }' "$results"
+    fi
+} >"$work/RESULTS.md"
+cp "$work/RESULTS.md" "$results"
+echo "Written: $results"
