@@ -22,19 +22,22 @@ namespace {
 // limit of 65536 would cut the end off the largest and leave a hole in the
 // stream. This is the capture library's own largest default.
 constexpr int kSnapshotLength = 262144;
-constexpr int kReadTimeoutMs = 1000;
-// The kernel ring holds frames while we print, and whatever comes while it
-// is full is lost. In immediate mode the ring has fixed slots, each sized
-// for the largest frame the device can deliver: on a device with
-// segmentation offload (lo, most Ethernet cards) that is 65535 bytes plus
-// headers, just over 64 KB, so every slot takes a 128 KB block whatever the
-// frame's size. Measured on lo: 32 MB held 512 frames, and lo holds every
-// frame twice (as sent and as received) with an acknowledgement for every
-// second segment, so only about 170 one-message segments: a stall of 3 ms
-// at 50,000 such segments a second fills it. 64 MB gives 1024 slots
-// (about 340 segments on lo, 1000 frames on a real device) for 128 MB of
-// memory; beyond that the memory grows faster than the bursts it absorbs.
-constexpr int kCaptureBufferBytes = 64 << 20;
+// The kernel packs frames one after another into blocks of its ring and
+// hands a block over when it is full or at the latest this many
+// milliseconds after it was opened: no message waits longer than that to be
+// printed, which nobody reading a console can notice. Packed blocks hold
+// frames by their real size. The ring of fixed slots that immediate mode
+// uses instead sizes every slot for the largest frame a device with
+// segmentation offload can deliver (128 KB a slot on lo), so 64 MB held only
+// about 1000 frames, some 340 one-message segments on lo (which holds every
+// frame twice): a stall of a few milliseconds at 50,000 segments a second
+// overflowed it and frames were lost. Packed, 32 MB held some 56,000 frames
+// of a flood on lo while the program was stopped, and no flood rate tried
+// on lo lost a frame.
+constexpr int kBlockTimeoutMs = 5;
+// The kernel ring holds frames while we print; whatever comes while it is
+// full is lost (and reported when the capture ends).
+constexpr int kCaptureBufferBytes = 32 << 20;
 
 struct CaptureCloser {
   void operator()(pcap_t* capture) const { pcap_close(capture); }
@@ -56,9 +59,8 @@ void installStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// Opens the device without promiscuous mode. Immediate mode hands every
-// frame over as it arrives instead of when a kernel block fills or the read
-// timeout passes, so each message is printed the moment it is seen.
+// Opens the device without promiscuous mode, with blocks handed over after
+// at most kBlockTimeoutMs.
 OwnedCapture openDevice(const char* name, std::string& error) {
   char errorText[PCAP_ERRBUF_SIZE] = "";
   OwnedCapture capture(pcap_create(name, errorText));
@@ -68,8 +70,7 @@ OwnedCapture openDevice(const char* name, std::string& error) {
   }
   pcap_set_snaplen(capture.get(), kSnapshotLength);
   pcap_set_promisc(capture.get(), 0);
-  pcap_set_timeout(capture.get(), kReadTimeoutMs);
-  pcap_set_immediate_mode(capture.get(), 1);
+  pcap_set_timeout(capture.get(), kBlockTimeoutMs);
   pcap_set_buffer_size(capture.get(), kCaptureBufferBytes);
   const int status = pcap_activate(capture.get());
   if (status >= 0) return capture;  // warnings don't stop the capture

@@ -49,12 +49,13 @@ TEST_F(ProcessTest, BurstWhileTheProgramIsPausedIsKept) {
 // other live case checks the whole output, so a run without drops is seen
 // to say nothing of the kind.)
 TEST_F(ProcessTest, FramesTheKernelDroppedAreReportedWhenTheCaptureEnds) {
-  // Each ping is a segment of its own, held twice on lo; its acknowledgement
-  // takes more room still. This is many times what the buffer holds.
-  constexpr uint32_t kFloodSegments = 20000;
+  // Each command is a segment of its own of some 4 KB, held twice on lo:
+  // together several times what the kernel's ring holds.
+  constexpr uint32_t kFloodSegments = 12000;
+  const Bytes command = chatCommand(std::string(4000, 'x'));
   ChatConnection chat = connect();
   ASSERT_TRUE(vestrel_.pause());
-  for (uint32_t cookie = 0; cookie < kFloodSegments; ++cookie) chat.clientSends(ping(cookie));
+  for (uint32_t sent = 0; sent < kFloodSegments; ++sent) chat.clientSends(command);
   vestrel_.resume();
   const ProcessResult result = vestrel_.stop(SIGTERM);
   EXPECT_EQ(result.status, "exit 0");

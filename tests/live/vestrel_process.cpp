@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -21,9 +23,10 @@ namespace {
 
 constexpr Millis kEndTimeout{5000};
 constexpr std::chrono::microseconds kStatePollInterval{100};
-// A frame reaches every capture socket within microseconds; seeing the
-// program asleep this many times in a row rules out one still on its way.
-constexpr int kIdleSightings = 3;
+// The kernel hands the capture its frames in blocks, at most 5 ms after
+// they came; a program seen asleep without a break for well over that has
+// been given everything sent before.
+constexpr std::chrono::milliseconds kIdleSpan{15};
 
 }  // namespace
 
@@ -104,11 +107,17 @@ char VestrelProcess::state() const {
 
 bool VestrelProcess::waitUntilIdle(Millis timeout) {
   const Deadline deadline(timeout);
-  int sightings = 0;
+  std::optional<std::chrono::steady_clock::time_point> asleepSince;
   while (started() && !deadline.passed()) {
     readAvailable();
-    sightings = state() == 'S' ? sightings + 1 : 0;
-    if (sightings == kIdleSightings) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (state() != 'S') {
+      asleepSince.reset();
+    } else if (!asleepSince) {
+      asleepSince = now;
+    } else if (now - *asleepSince >= kIdleSpan) {
+      return true;
+    }
     std::this_thread::sleep_for(kStatePollInterval);
   }
   return false;
