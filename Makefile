@@ -1,10 +1,14 @@
-# Thin wrapper over CMake. `make run ARGS="-i 2 -l traffic.log"`, `make test`.
+# Thin wrapper over CMake. `make run ARGS="-i 2 -l traffic.log"`, `make test`,
+# `make sanitize` (the tests under ASan and UBSan), `make fuzz FUZZ_SECONDS=300`.
 BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test-deps configure build run test clean
+.PHONY: all deps test-deps configure build run test sanitize fuzz-deps fuzz-configure fuzz fuzz-seeds clean
 
 all: build
 
@@ -26,5 +30,32 @@ run: build
 test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# Any finding ends the test with a stack trace; leaks count.
+SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1:print_stacktrace=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+sanitize: test-deps
+	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DVESTREL_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+fuzz-deps:
+	@scripts/install-deps.sh fuzz
+
+# The fuzz build configures with clang; the compiler is fixed at the first
+# configure of FUZZ_DIR.
+fuzz-configure: fuzz-deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DVESTREL_FUZZ=ON -DVESTREL_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_seeds
+
+fuzz: fuzz-configure
+	@scripts/run-fuzz.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+
+# Rewrites the checked-in seed corpora from the generator.
+fuzz-seeds: fuzz-configure
+	rm -rf fuzz/corpus
+	$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

@@ -7,12 +7,15 @@ set -eu
 # One variable per group; a package may be in several.
 build_packages="build-essential make cmake pkg-config libpcap-dev"
 test_packages="$build_packages libgtest-dev tcpdump"
+# libFuzzer and the clang sanitizer runtimes come with libclang-rt.
+fuzz_packages="$test_packages clang-14 libclang-rt-14-dev llvm-14"
 
 packages=""
 for group in "${@:-build}"; do
     case "$group" in
         build) packages="$packages $build_packages" ;;
         test) packages="$packages $test_packages" ;;
+        fuzz) packages="$packages $fuzz_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
