@@ -8,7 +8,7 @@ ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test-deps configure build run test sanitize fuzz-deps fuzz-configure fuzz fuzz-seeds clean
+.PHONY: all deps test-deps configure build run test sanitize fuzz-deps fuzz-configure fuzz fuzz-coverage fuzz-seeds clean
 
 all: build
 
@@ -52,10 +52,18 @@ fuzz-configure: fuzz-deps
 fuzz: fuzz-configure
 	@scripts/run-fuzz.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
 
+# Line coverage of src/ that the corpora reach (after `make fuzz`, its
+# working corpora too), from a separate build instrumented for llvm-cov.
+fuzz-coverage: fuzz-deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR)-coverage -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DVESTREL_FUZZ=ON -DVESTREL_FUZZ_COVERAGE=ON -DVESTREL_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR)-coverage -j $(JOBS) --target fuzz_frames fuzz_stream
+	@scripts/fuzz-coverage.sh $(FUZZ_DIR)-coverage/fuzz $(FUZZ_DIR)/fuzz
+
 # Rewrites the checked-in seed corpora from the generator.
 fuzz-seeds: fuzz-configure
 	rm -rf fuzz/corpus
 	$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(FUZZ_DIR)-coverage
