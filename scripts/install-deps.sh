@@ -15,6 +15,8 @@ test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-
 # make bench: Google Benchmark, tcpdump to compare with, GNU time for peak
 # memory, ip to bring lo up in the benchmark's network namespace.
 bench_packages="$build_packages libbenchmark-dev tcpdump time iproute2 util-linux"
+# libFuzzer and the clang sanitizer runtimes come with libclang-rt.
+fuzz_packages="$test_packages clang-14 libclang-rt-14-dev llvm-14"
 
 packages=""
 for group in "${@:-build}"; do
@@ -23,6 +25,7 @@ for group in "${@:-build}"; do
         package) packages="$packages $package_packages" ;;
         test) packages="$packages $test_packages" ;;
         bench) packages="$packages $bench_packages" ;;
+        fuzz) packages="$packages $fuzz_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

@@ -92,6 +92,22 @@ std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
   return payload.subspan(static_cast<size_t>(marker - payload.begin()));
 }
 
+bool opensWithHeader(std::span<const uint8_t> payload) {
+  if (payload.size() < static_cast<size_t>(MessageHeader::kLength)) return false;
+  const MessageHeader header = MessageHeader::read(payload.data());
+  return header.marker == MessageHeader::kMarker && header.length >= MessageHeader::kLength;
+}
+
+// Fewer bytes than a header wait, and the segment opens with a header of
+// its own: the waiting bytes are what garbage left, and joined to this
+// header they would make a bogus one that swallows the stream behind it.
+// A real header cut after its first bytes goes on with its id or length,
+// which rarely reads as a whole header again.
+bool leftoverBeforeHeader(const StreamBuffer& buffer, std::span<const uint8_t> payload) {
+  const bool headerUnfinished = buffer.count() > 0 && buffer.count() < MessageHeader::kLength;
+  return headerUnfinished && buffer.discardOwed() == 0 && opensWithHeader(payload);
+}
+
 }  // namespace
 
 void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
@@ -107,6 +123,8 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   // connecting) is no part of any message. Inside a message it is: a busy
   // sender's stream can be cut into segments anywhere, one byte included.
   if (payload.size() == 1 && atMessageBoundary(monitor.buffer)) return;
+
+  if (leftoverBeforeHeader(monitor.buffer, payload)) monitor.buffer.dropAllPending();
 
   const bool sent = segment.destinationPort == kBncsPort;
   // Feed the payload in pieces that fit, taking the messages out between

@@ -43,6 +43,8 @@ class StreamBuffer {
   void dropToNextMarker();
   // TooLong: drops the message, the bytes stored now and those still to come.
   void dropFrontMessage();
+  // Drops every stored byte; bytes owed to a too-long message stay owed.
+  void dropAllPending() { dropPending(count_); }
 
   std::span<const uint8_t> pending() const { return {storage_.data() + start_, count_}; }
   uint16_t count() const { return count_; }

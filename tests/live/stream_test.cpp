@@ -212,6 +212,44 @@ std::vector<StreamCase> syncCases() {
   };
 }
 
+// Garbage on the chat connection, then a segment that starts a message:
+// what the garbage left pending is dropped, and every message of the next
+// segment is shown exactly, alone or packed with others.
+std::vector<StreamCase> garbageCases() {
+  struct Garbage {
+    std::string name;
+    Bytes bytes;
+  };
+  const std::vector<Garbage> garbage{
+      {"TextWithoutMarker", raw("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")},
+      {"TwoBytesWithoutMarker", Bytes{0x01, 0x02}},
+      {"MarkerAlone", Bytes{0x00, 0xFF}},
+      {"MarkerAndId", Bytes{0x00, 0xFF, 0x12}},
+      {"LengthBelowTheHeader", header(0xFF, 0x25, 2)},
+      {"UnmarkedLengthBeyondTheBuffer", header(0x41, 0x42, 0x2000) + Bytes{1, 2, 3}},
+      // Markers with lengths below the header among random bytes, ending in
+      // a marker and an id.
+      {"RandomBytes", hexBytes("3A9C0120FF120200E477FF010000B5C24190FE0B13FF3D")},
+  };
+  // A chat event's id (0x0F) in a length's high byte keeps a length joined
+  // from leftover bytes under the buffer's size.
+  const Bytes talk = chatEvent(5, "bob", "back in step");
+  const std::string talkLine = rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "back in step"));
+  const Bytes reply = msg(0x0A, cstr("alice") + cstr("PX3W 0 0") + cstr("alice"));
+  const std::string replyLine =
+      rcvdLine(0x0A, "SID_ENTERCHAT", "Unique name: alice, Statstring: PX3W 0 0, Account name: alice\n");
+  const std::string firstPing = sentLine(0x25, "SID_PING", pingDetails(1));
+  std::vector<StreamCase> cases;
+  for (const Garbage& g : garbage) {
+    cases.push_back(
+        {g.name + "ThenOneMessage", {client(ping(1)), client(g.bytes), server(talk)}, firstPing + talkLine});
+    cases.push_back({g.name + "ThenPackedSegment",
+                     {client(ping(1)), client(g.bytes), server(talk + ping(2) + reply + talk)},
+                     firstPing + talkLine + rcvdLine(0x25, "SID_PING", pingDetails(2)) + replyLine + talkLine});
+  }
+  return cases;
+}
+
 // Messages near and beyond the 4096-byte buffer.
 std::vector<StreamCase> sizeCases() {
   const Bytes fullSize = chatCommand(std::string(4091, 'x'));
@@ -265,6 +303,7 @@ std::string caseName(const testing::TestParamInfo<StreamCase>& info) { return in
 
 INSTANTIATE_TEST_SUITE_P(Framing, StreamCaseTest, testing::ValuesIn(framingCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(Sync, StreamCaseTest, testing::ValuesIn(syncCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Garbage, StreamCaseTest, testing::ValuesIn(garbageCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(Size, StreamCaseTest, testing::ValuesIn(sizeCases()), caseName);
 
 using StreamTest = LiveCaptureTest;

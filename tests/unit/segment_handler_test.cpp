@@ -205,6 +205,75 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"EmptyFrame", Bytes{}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Garbage on the chat port, then a segment that starts a message: whatever
+// the garbage left pending is dropped, and every message of that segment is
+// shown exactly.
+struct GarbageCase {
+  const char* name;
+  std::vector<Bytes> garbage;  // payloads, each one segment to the server
+};
+
+void PrintTo(const GarbageCase& c, std::ostream* out) { *out << c.name; }
+
+// A talk event: its id (0x0F) in the length field's high byte keeps a
+// length joined from two leftover bytes under the buffer's size.
+const Bytes kTalk = msg(0x0F, dword(5) + dword(0) + dword(32) + Bytes(12, 0) + cstr("bob") + cstr("hi"));
+const std::string kRcvdTalk = rcvdLine(0x0F, "EID_TALK, Flags: 0x00, Ping: 32, User: bob, Text: hi\n");
+const Bytes kEnterChatReply = msg(0x0A, cstr("alice") + cstr("PX3W 0 0") + cstr("alice"));
+const std::string kRcvdEnterChatReply =
+    rcvdLine(0x0A, "Unique name: alice, Statstring: PX3W 0 0, Account name: alice\n");
+
+class GarbageThenSegment : public ::testing::TestWithParam<GarbageCase> {
+ protected:
+  // Prints the lines after a good start and the garbage, which print nothing.
+  std::string printedAfterGarbage(const Bytes& segment) {
+    test::ConsoleCapture output;
+    Options options;
+    Monitor monitor(options);
+    handleSegment(monitor, toServer(kPing));
+    for (const Bytes& garbage : GetParam().garbage) handleSegment(monitor, toServer(garbage));
+    EXPECT_EQ(output.text(), kSentPing);
+    handleSegment(monitor, fromServer(segment));
+    return output.text().substr(kSentPing.size());
+  }
+};
+
+TEST_P(GarbageThenSegment, OneMessageIsShown) { EXPECT_EQ(printedAfterGarbage(kTalk), kRcvdTalk); }
+
+TEST_P(GarbageThenSegment, EveryMessageOfAPackedSegmentIsShown) {
+  EXPECT_EQ(printedAfterGarbage(kTalk + kPing + kEnterChatReply + kTalk),
+            kRcvdTalk + kRcvdPing + kRcvdEnterChatReply + kRcvdTalk);
+}
+
+TEST_P(GarbageThenSegment, MessageCutOverTwoSegmentsIsShown) {
+  test::ConsoleCapture output;
+  Options options;
+  Monitor monitor(options);
+  monitor.syncPending = false;
+  for (const Bytes& garbage : GetParam().garbage) handleSegment(monitor, toServer(garbage));
+  const std::string before = output.text();
+  handleSegment(monitor, fromServer(test::head(kEnterChatReply, 9)));
+  handleSegment(monitor, fromServer(test::tail(kEnterChatReply, 9) + kPing));
+  EXPECT_EQ(output.text().substr(before.size()), kRcvdEnterChatReply + kRcvdPing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Garbage, GarbageThenSegment,
+    ::testing::Values(GarbageCase{"TextWithoutMarker", {test::raw("GET / HTTP/1.1\r\nHost: x\r\n\r\n")}},
+                      GarbageCase{"TwoBytesWithoutMarker", {{0x01, 0x02}}},
+                      GarbageCase{"ThreeBytesWithoutMarker", {{0x13, 0x37, 0x00}}},
+                      GarbageCase{"MarkerAlone", {{0x00, 0xFF}}}, GarbageCase{"MarkerAndId", {{0x00, 0xFF, 0x12}}},
+                      GarbageCase{"MarkerIdAndHalfALength", {{0x00, 0xFF, 0x12, 0x34}}},
+                      GarbageCase{"LengthBelowTheHeader", {header(0xFF, 0x25, 2)}},
+                      GarbageCase{"LengthZeroWithBytes", {header(0xFF, 0x25, 0) + Bytes{7, 7, 7}}},
+                      GarbageCase{"UnmarkedLengthBeyondTheBuffer", {header(0x41, 0x42, 0x2000) + Bytes{1, 2, 3}}},
+                      GarbageCase{"GarbageOverSeveralSegments",
+                                  {{0x00, 0x01}, {0xFE, 0xFD, 0xFC}, {0x80}, {0x7F, 0xFF}}},
+                      // Markers with lengths below the header among random bytes, ending in
+                      // a marker and an id.
+                      GarbageCase{"RandomBytes", {test::hexBytes("3A9C0120FF120200E477FF010000B5C24190FE0B13FF3D")}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(HandleSegment, MessageLinePrintedOnlyWhenComplete) {
   test::ConsoleCapture output;
   Options options;

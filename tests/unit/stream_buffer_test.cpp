@@ -211,6 +211,19 @@ TEST(StreamBuffer, TooLongMessageIsPassedOverAcrossAppends) {
   EXPECT_EQ(extractBytes(buffer), next);
 }
 
+TEST(StreamBuffer, DroppingAllPendingStartsAfresh) {
+  StreamBuffer buffer;
+  const Bytes ping = msg(0x25, dword(9));
+  ASSERT_TRUE(append(buffer, ping + Bytes{0x00, 0xFF}));
+  EXPECT_EQ(extractBytes(buffer), ping);
+  ASSERT_EQ(buffer.count(), 2);
+  buffer.dropAllPending();
+  EXPECT_EQ(buffer.count(), 0);
+  EXPECT_EQ(buffer.start(), 0);
+  ASSERT_TRUE(append(buffer, ping));
+  EXPECT_EQ(extractBytes(buffer), ping);
+}
+
 TEST(StreamBuffer, RefusedAppendKeepsWhatIsOwed) {
   StreamBuffer buffer;
   ASSERT_TRUE(append(buffer, header(0xFF, 0x0F, 5000)));

@@ -1,0 +1,78 @@
+// Captured frames of any link layer, through the same callback the live
+// capture uses, into a fresh monitor for each input. See fuzz_input.h for
+// the layout.
+#include <pcap/pcap.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "capture/options.h"
+#include "fuzz_input.h"
+#include "output_check.h"
+#include "stream/console.h"
+#include "stream/segment_handler.h"
+
+namespace vestrel::fuzz {
+
+namespace {
+
+// Enough for a dump or two, so the failure and its report are reached.
+constexpr size_t kFullLogLimit = 300;
+
+void configure(Options& options, Monitor& monitor, uint8_t settings, StreamRecord& log) {
+  options.showUnknown = (settings & kShowUnknown) != 0;
+  options.fullStrings = (settings & kFullStrings) != 0;
+  monitor.flushEachMessage = (settings & kReadingFile) == 0;
+  if ((settings & (kLog | kFullLog)) != 0) {
+    if ((settings & kFullLog) != 0) log.limit = kFullLogLimit;
+    options.logFileName = "fuzz.log";
+    options.logFile.reset(openRecordingStream(log));
+    monitor.log = options.logFile.get();
+  }
+}
+
+// Each frame in a buffer of its own and exactly its size, so a read past
+// what was captured is a read past the allocation.
+void feedFrame(Monitor& monitor, std::span<const uint8_t> bytes) {
+  const std::vector<uint8_t> frame(bytes.begin(), bytes.end());
+  pcap_pkthdr header{};
+  header.caplen = static_cast<bpf_u_int32>(frame.size());
+  header.len = header.caplen;
+  handleSegment(reinterpret_cast<unsigned char*>(&monitor), &header, frame.data());
+  if (monitor.buffer.count() > kStreamCapacity) fail("stream buffer holds more than its capacity");
+}
+
+void checkConsole(const StreamRecord& console) {
+  if (console.rawControl) fail("a control byte reached the console unescaped");
+  if (console.written > 0 && console.last != '\n') fail("the console output does not end its last line");
+}
+
+}  // namespace
+
+}  // namespace vestrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vestrel;
+  using namespace vestrel::fuzz;
+  RecordReader input({data, size});
+  const LinkLayer linkLayer = linkLayerOf(input.takeByte());
+  const uint8_t settings = input.takeByte();
+
+  StreamRecord consoleRecord;
+  StreamRecord logRecord;
+  FILE* consoleStream = openRecordingStream(consoleRecord);
+  setConsole(consoleStream);
+  {
+    Options options;
+    Monitor monitor(options);
+    monitor.linkLayer = linkLayer;
+    configure(options, monitor, settings, logRecord);
+    while (!input.done()) feedFrame(monitor, input.nextRecord());
+    if (std::fflush(consoleStream) != 0) fail("the console stream refused a write");
+    checkConsole(consoleRecord);
+  }
+  setConsole(nullptr);
+  if (std::fclose(consoleStream) != 0) fail("the console stream refused a write");
+  return 0;
+}
