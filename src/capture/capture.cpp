@@ -103,7 +103,7 @@ void runCapture(Options& options) {
     return;
   }
   consolePrint("Monitoring '%s' for BNCS traffic...\n", displayName(device));
-  std::fflush(console());
+  flushConsole();
   devices.release();
 
   Monitor monitor(options);
@@ -114,7 +114,7 @@ void runCapture(Options& options) {
   installStopHandlers();
   pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
   activeCapture = nullptr;
-  std::fflush(console());
+  flushConsole();
 }
 
 }  // namespace vestrel

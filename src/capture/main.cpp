@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     case Action::ListDevices: printDeviceList(); break;
     case Action::Capture: runCapture(options); break;
   }
-  std::fflush(console());
-  // Every road ends with status 0; failures have been printed.
+  // Output that could not be written has nowhere else to go than standard
+  // error. Every road still ends with status 0; failures have been printed.
+  finishConsole("vestrel");
   return 0;
 }

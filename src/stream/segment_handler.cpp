@@ -22,7 +22,7 @@ void printSummary(bool sent, uint8_t id) {
 }
 
 void finishMessage(const Monitor& monitor) {
-  if (monitor.flushEachMessage) std::fflush(console());
+  if (monitor.flushEachMessage) flushConsole();
 }
 
 // A log that cannot be written (a full disk, a lost share) is given up
