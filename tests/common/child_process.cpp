@@ -44,6 +44,7 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   // Built before the fork: the child only calls what is safe there.
   std::vector<std::string> copies = arguments;
   std::vector<char*> argv;
+  argv.reserve(copies.size() + 1);
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
@@ -53,8 +54,9 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  // Cannot fail for these signals and handler.
+  static_cast<void>(signal(SIGINT, SIG_DFL));
+  static_cast<void>(signal(SIGTERM, SIG_DFL));
   dup2(input, STDIN_FILENO);
   dup2(output, STDOUT_FILENO);
   dup2(error, STDERR_FILENO);

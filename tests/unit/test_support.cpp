@@ -41,12 +41,13 @@ ConsoleCapture::ConsoleCapture() : stream_(open_memstream(&buffer_, &size_)) { s
 
 ConsoleCapture::~ConsoleCapture() {
   setConsole(nullptr);
-  std::fclose(stream_);
+  static_cast<void>(std::fclose(stream_));  // a memory stream, read already
   std::free(buffer_);
 }
 
 std::string ConsoleCapture::text() {
-  std::fflush(stream_);
+  // A memory stream's flush only updates buffer_ and size_.
+  static_cast<void>(std::fflush(stream_));
   return {buffer_, size_};
 }
 
