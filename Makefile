@@ -2,9 +2,10 @@
 BUILD_DIR ?= build
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+LINT_JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test-deps configure build run test clean
+.PHONY: all deps test-deps lint-deps configure build run test lint clean
 
 all: build
 
@@ -26,5 +27,12 @@ run: build
 test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+lint-deps:
+	@scripts/install-deps.sh lint
+
+# clang-tidy, cppcheck and clang-format over every C++ file; any finding fails.
+lint: lint-deps
+	@LINT_JOBS=$(LINT_JOBS) scripts/lint.sh
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-lint

@@ -7,12 +7,15 @@ set -eu
 # One variable per group; a package may be in several.
 build_packages="build-essential make cmake pkg-config libpcap-dev"
 test_packages="$build_packages libgtest-dev tcpdump"
+# The tests are analysed too, so the lint needs GoogleTest's headers.
+lint_packages="$build_packages libgtest-dev clang-tidy cppcheck clang-format"
 
 packages=""
 for group in "${@:-build}"; do
     case "$group" in
         build) packages="$packages $build_packages" ;;
         test) packages="$packages $test_packages" ;;
+        lint) packages="$packages $lint_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
