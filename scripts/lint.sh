@@ -35,11 +35,11 @@ if [ "${1:-}" = "--tidy-file" ]; then
     # A file the build does not compile in this configuration (a fuzz
     # target needs clang and its option) is analysed with the project's
     # include paths instead of being passed over.
-    if grep -q "\"file\": \"$root/$file\"" "$build_dir/compile_commands.json"; then
+    if grep -qF "\"file\": \"$root/$file\"" "$build_dir/compile_commands.json"; then
         set -- -p "$build_dir"
     else
         # shellcheck disable=SC2046
-        set -- -- -std=c++20 -xc++ -I src -I tools -I tests -I "$(dirname "$file")" \
+        set -- -- -std=c++20 -xc++ -Wall -Wextra -Wpedantic -I src -I tools -I tests -I "$(dirname "$file")" \
             $(pkg-config --cflags-only-I libpcap 2>/dev/null)
     fi
     if "$LINT_CLANG_TIDY" --quiet --use-color=false --header-filter="^$root/($LINT_DIRS_REGEX)/" \
