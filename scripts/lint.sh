@@ -68,6 +68,8 @@ echo "lint: clang-tidy on $file_count files ($jobs at a time)"
 reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT
 LINT_CLANG_TIDY=$clang_tidy
+# Unquoted: echo drops the leading space of the list.
+# shellcheck disable=SC2086
 LINT_DIRS_REGEX=$(echo $source_dirs | tr ' ' '|')
 export LINT_CLANG_TIDY LINT_DIRS_REGEX
 # Each file gets its own numbered report, named by its place in the list.
