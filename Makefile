@@ -12,10 +12,11 @@ ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+LINT_JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps test-deps package-deps configure build run test install package bench sanitize \
-	fuzz-deps fuzz-configure fuzz fuzz-coverage fuzz-seeds clean
+	fuzz-deps fuzz-configure fuzz fuzz-coverage fuzz-seeds lint-deps lint clean
 
 all: build
 
@@ -101,5 +102,12 @@ fuzz-seeds: fuzz-configure
 	rm -rf fuzz/corpus
 	$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
 
+lint-deps:
+	@scripts/install-deps.sh lint
+
+# clang-tidy, cppcheck and clang-format over every C++ file; any finding fails.
+lint: lint-deps
+	@LINT_JOBS=$(LINT_JOBS) scripts/lint.sh
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(FUZZ_DIR)-coverage
+	rm -rf $(BUILD_DIR) build-lint $(BENCH_BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(FUZZ_DIR)-coverage

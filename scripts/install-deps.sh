@@ -17,6 +17,9 @@ test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-
 bench_packages="$build_packages libbenchmark-dev tcpdump time iproute2 util-linux"
 # libFuzzer and the clang sanitizer runtimes come with libclang-rt.
 fuzz_packages="$test_packages clang-14 libclang-rt-14-dev llvm-14"
+# The tests are analysed too, so the lint needs GoogleTest's headers, and
+# the benchmarks Google Benchmark's.
+lint_packages="$build_packages libgtest-dev libbenchmark-dev clang-tidy cppcheck clang-format"
 
 packages=""
 for group in "${@:-build}"; do
@@ -26,6 +29,7 @@ for group in "${@:-build}"; do
         test) packages="$packages $test_packages" ;;
         bench) packages="$packages $bench_packages" ;;
         fuzz) packages="$packages $fuzz_packages" ;;
+        lint) packages="$packages $lint_packages" ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

@@ -14,7 +14,7 @@ CaptureTime sessionStart() {
   return CaptureTime(sys_days(year(2026) / December / 7) + 10h);
 }
 
-SessionPlayer::SessionPlayer(CaptureWriter& writer, CaptureTime start, std::vector<ConnectionSetup> connections)
+SessionPlayer::SessionPlayer(CaptureWriter& writer, CaptureTime start, const std::vector<ConnectionSetup>& connections)
     : writer_(writer), clock_(start) {
   for (const ConnectionSetup& setup : connections) {
     connections_.push_back(

@@ -34,7 +34,7 @@ struct Step {
 
 class SessionPlayer {
  public:
-  SessionPlayer(CaptureWriter& writer, CaptureTime start, std::vector<ConnectionSetup> connections);
+  SessionPlayer(CaptureWriter& writer, CaptureTime start, const std::vector<ConnectionSetup>& connections);
 
   // False once anything failed to be written.
   bool play(const Step& step);

@@ -53,7 +53,7 @@ uint16_t onesComplementSum(std::span<const uint8_t> bytes, uint32_t start) {
   return static_cast<uint16_t>(sum);
 }
 
-TcpConnection::TcpConnection(Endpoint client, Endpoint server, uint32_t clientInitialSequence,
+TcpConnection::TcpConnection(const Endpoint& client, const Endpoint& server, uint32_t clientInitialSequence,
                              uint32_t serverInitialSequence)
     : client_{client, clientInitialSequence, static_cast<uint16_t>(clientInitialSequence >> 16), kClientWindow},
       server_{server, serverInitialSequence, static_cast<uint16_t>(serverInitialSequence >> 16), kServerWindow} {}

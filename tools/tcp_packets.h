@@ -31,7 +31,8 @@ class TcpConnection {
  public:
   // The initial sequence numbers are the caller's, so a capture comes out
   // the same every time.
-  TcpConnection(Endpoint client, Endpoint server, uint32_t clientInitialSequence, uint32_t serverInitialSequence);
+  TcpConnection(const Endpoint& client, const Endpoint& server, uint32_t clientInitialSequence,
+                uint32_t serverInitialSequence);
 
   TcpPacket syn();
   TcpPacket synAck();

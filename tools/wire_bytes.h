@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -71,10 +72,11 @@ inline Bytes msg(uint8_t id, const Bytes& body = {}) {
 }
 
 // The first count bytes, and the bytes from position on.
-inline Bytes head(const Bytes& bytes, size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-inline Bytes tail(const Bytes& bytes, size_t position) { return Bytes(bytes.begin() + position, bytes.end()); }
 inline Bytes slice(const Bytes& bytes, size_t from, size_t to) {
-  return Bytes(bytes.begin() + from, bytes.begin() + to);
+  const std::span<const uint8_t> part = std::span(bytes).subspan(from, to - from);
+  return Bytes(part.begin(), part.end());
 }
+inline Bytes head(const Bytes& bytes, size_t count) { return slice(bytes, 0, count); }
+inline Bytes tail(const Bytes& bytes, size_t position) { return slice(bytes, position, bytes.size()); }
 
 }  // namespace vestrel::wire

@@ -151,7 +151,7 @@ int runCapture(Options& options) {
   // scan); what follows parses bytes anyone on the network can send.
   if (!giveUpPrivilegesOrSay(processPrivileges(), stderr)) return 1;
   consolePrint("Monitoring '%s' for BNCS traffic...\n", displayName(device));
-  std::fflush(console());
+  flushConsole();
   devices.release();
 
   Monitor monitor(options);

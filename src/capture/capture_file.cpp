@@ -24,7 +24,7 @@ constexpr int kExitFailure = 1;
 // Errors go to standard error after everything printed so far, so a
 // truncation is reported below the last message it let through.
 void reportError(const std::string& subject, const std::string& problem) {
-  std::fflush(console());
+  flushConsole();
   std::fprintf(stderr, "%s: %s: %s\n", kReadProgramName, subject.c_str(), problem.c_str());
 }
 
@@ -41,7 +41,8 @@ OwnedCapture openCaptureFile(const std::string& fileName, std::string& error) {
   char errorText[PCAP_ERRBUF_SIZE] = "";
   OwnedCapture capture(pcap_fopen_offline(file, errorText));
   if (!capture) {
-    if (file != stdin) std::fclose(file);
+    // Nothing was written to it, so its close has nothing to report.
+    if (file != stdin) static_cast<void>(std::fclose(file));
     error = errorText;
   }
   return capture;  // closing the capture closes the file
@@ -60,12 +61,6 @@ bool openLogFile(Options& options) {
   options.logFile.reset(std::fopen(options.logFileName.c_str(), "w"));
   if (options.logFile) return true;
   reportError(options.logFileName, std::strerror(errno));
-  return false;
-}
-
-bool finishOutput() {
-  if (std::fflush(console()) == 0 && std::ferror(console()) == 0) return true;
-  std::fprintf(stderr, "%s: error writing standard output: %s\n", kReadProgramName, std::strerror(errno));
   return false;
 }
 
@@ -100,7 +95,7 @@ int readCaptureFile(ReadCommand& command) {
   monitor.flushEachMessage = false;
   const int result = pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
 
-  bool ok = finishOutput();
+  bool ok = finishConsole(kReadProgramName);
   if (result == PCAP_ERROR) {
     reportError(subject, pcap_geterr(capture.get()));
     ok = false;

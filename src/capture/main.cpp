@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
     case Action::ListDevices: printDeviceList(); break;
     case Action::Capture: status = runCapture(options); break;
   }
-  std::fflush(console());
-  // Failures have been printed. Every road ends with status 0 but one: a
-  // capture that could not give up its privileges does not run at all.
+  // Output that could not be written has nowhere else to go than standard
+  // error. Failures have been printed; every road ends with status 0 but
+  // one: a capture that could not give up its privileges does not run.
+  finishConsole("vestrel");
   return status;
 }

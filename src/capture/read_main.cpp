@@ -5,17 +5,19 @@
 
 #include "capture/capture_file.h"
 #include "capture/read_options.h"
+#include "stream/console.h"
 
 int main(int argc, char** argv) {
   using namespace vestrel;
   // Into a pipe or a file, print in large blocks; a terminal sees lines.
   constexpr size_t kOutputBufferBytes = 1 << 16;
-  if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferBytes);
+  // Without the large buffer the output is the same, only slower.
+  if (isatty(STDOUT_FILENO) == 0) static_cast<void>(std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferBytes));
 
   ReadCommand command = scanReadOptions(argc, argv);
   switch (command.action) {
-    case ReadAction::ShowUsage: printReadUsage(stdout); return 0;
-    case ReadAction::ShowVersion: printReadVersion(stdout); return 0;
+    case ReadAction::ShowUsage: printReadUsage(stdout); return finishConsole(kReadProgramName) ? 0 : 1;
+    case ReadAction::ShowVersion: printReadVersion(stdout); return finishConsole(kReadProgramName) ? 0 : 1;
     case ReadAction::Fail:
       std::fprintf(stderr, "%s: %s\n", kReadProgramName, command.error.c_str());
       printReadUsageLine(stderr);

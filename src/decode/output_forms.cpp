@@ -78,7 +78,8 @@ void printFourCharCode(MessageReader& reader, const char* format) {
   uint8_t bytes[4];
   for (uint8_t& byte : bytes) byte = reader.readByte();
   char aligned[32];
-  std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCode(bytes)));
+  // Four bytes shown safely take at most 16 characters: never cut short.
+  static_cast<void>(std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCode(bytes))));
   consolePrint(format, aligned);
 }
 
@@ -86,7 +87,8 @@ void printAddress(MessageReader& reader, const char* format) {
   uint8_t octets[4];
   for (uint8_t& octet : octets) octet = reader.readByte();
   char dotted[16];
-  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+  // "255.255.255.255" and the terminator fill it exactly: never cut short.
+  static_cast<void>(std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]));
   consolePrint(format, dotted);
 }
 

@@ -1,6 +1,7 @@
 #include "stream/console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -220,11 +221,24 @@ void setConsole(FILE* stream) {
 
 void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
 
-void consolePrint(const char* format, ...) {
+// printf-style on purpose: the format attribute has the compiler check the
+// arguments of every call against its format.
+void consolePrint(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see above
   va_list arguments;
   va_start(arguments, format);
   appendFormatted(format, arguments);
   va_end(arguments);
+}
+
+void flushConsole() {
+  // A failure stays in the error flag for finishConsole().
+  static_cast<void>(std::fflush(console()));
+}
+
+bool finishConsole(const char* programName) {
+  if (std::fflush(console()) == 0 && std::ferror(console()) == 0) return true;
+  static_cast<void>(std::fprintf(stderr, "%s: error writing standard output: %s\n", programName, std::strerror(errno)));
+  return false;
 }
 
 }  // namespace vestrel

@@ -19,6 +19,16 @@ void consoleWrite(std::string_view text);
 // printf to the console: the conversions this program uses (s, c, d, u, x,
 // X with the flags - and 0, width and precision) are done here, anything
 // else by the C library, with the same result either way.
+// A failed write sets the stream's error flag, which stays set until
+// finishConsole() reads it.
 void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Hands what is buffered to the system now, so it is seen at once.
+void flushConsole();
+
+// Flushes the console and reports on standard error, as "program: error
+// writing standard output: reason", if anything printed was lost. True when
+// everything reached it.
+bool finishConsole(const char* programName);
 
 }  // namespace vestrel

@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -29,12 +30,7 @@ constexpr size_t kLoopbackHeaderLength = 4;
 constexpr uint32_t kAddressFamilyInet = 2;
 constexpr uint32_t kAddressFamilyInetSwapped = 0x02000000;
 
-bool isVlanTag(uint16_t etherType) {
-  for (const uint16_t tag : kVlanEtherTypes) {
-    if (etherType == tag) return true;
-  }
-  return false;
-}
+bool isVlanTag(uint16_t etherType) { return std::ranges::find(kVlanEtherTypes, etherType) != kVlanEtherTypes.end(); }
 
 // The packet behind an EtherType at typeOffset, stepping over VLAN tags.
 // Each tag moves the type four bytes on, so the loop ends with the frame.

@@ -92,7 +92,8 @@ std::array<std::string, 256> buildNameTable() {
   std::array<std::string, 256> names;
   for (size_t id = 0; id < names.size(); ++id) {
     char unknown[16];
-    std::snprintf(unknown, sizeof unknown, "SID_UNK0x%2.2X", static_cast<unsigned>(id));
+    // Eleven characters and the terminator: never cut short.
+    static_cast<void>(std::snprintf(unknown, sizeof unknown, "SID_UNK0x%2.2X", static_cast<unsigned>(id)));
     names[id] = unknown;
   }
   for (const NamedId& entry : kMessageNames) names[entry.id] = entry.name;

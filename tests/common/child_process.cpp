@@ -118,8 +118,9 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  // Cannot fail for these signals and handler.
+  static_cast<void>(signal(SIGINT, SIG_DFL));
+  static_cast<void>(signal(SIGTERM, SIG_DFL));
   execve(argv[0], argv.data(), envp.data());
   failInChild("test: cannot exec the program\n", 127);
 }

@@ -59,7 +59,7 @@ std::vector<Bytes> commands() {
 }
 
 std::vector<DetailCase> commandCases() {
-  const auto line = [](std::string details) { return sentLine(0x0E, "SID_CHATCOMMAND", details); };
+  const auto line = [](const std::string& details) { return sentLine(0x0E, "SID_CHATCOMMAND", details); };
   return {
       {"ChatCommandsCutAfter33Bytes",
        {},

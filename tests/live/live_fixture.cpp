@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/printf_text.h"
 #include "private_network.h"
 
 namespace vestrel::live {
@@ -20,11 +21,7 @@ constexpr Millis kLogTimeout{5000};
 constexpr Millis kLogPollInterval{10};
 const std::string kEndMarkLine = sentLine(0xEE, "SID_UNK0xEE");
 
-std::string format(const char* pattern, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, pattern, values...);
-  return text;
-}
+std::string format(const char* pattern, auto... values) { return test::printfText(pattern, values...); }
 
 const char* directionText(Side from) { return from == Side::Client ? "Sent" : "Rcvd"; }
 

@@ -74,9 +74,9 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 }
 
 int Socket::release() {
-  const int fd = fd_;
+  const int released = fd_;
   fd_ = -1;
-  return fd;
+  return released;
 }
 
 bool ChatListener::open() {

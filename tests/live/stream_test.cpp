@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/printf_text.h"
 #include "live_fixture.h"
 
 namespace vestrel::live {
@@ -100,11 +101,7 @@ uint32_t bodyNumber(const Bytes& body, size_t at) {
   return value;
 }
 
-std::string printed(const char* pattern, uint32_t value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
+std::string printed(const char* pattern, uint32_t value) { return test::printfText(pattern, value); }
 
 // Details of a server message whose body holds only bytes 0xFD to 0xFF: no
 // text ends inside it, no event id is known, and only an empty body makes a

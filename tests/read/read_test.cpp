@@ -13,6 +13,7 @@ namespace vestrel::read {
 namespace {
 
 const std::string kReader = VESTREL_READ_BINARY;
+const std::string kVestrel = VESTREL_BINARY;
 const std::string kGenerator = VESTREL_GEN_BINARY;
 const std::filesystem::path kSample = VESTREL_SAMPLE_CAPTURE;
 const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
@@ -261,6 +262,21 @@ TEST(Outputs, FullStandardOutputIsReported) {
   const ChildResult result = runProgram({kReader, {kSample}, std::nullopt, "/dev/full"});
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_EQ(result.errors, "vestrel-read: error writing standard output: No space left on device\n");
+}
+
+TEST(Outputs, FullStandardOutputFailsUsageAndVersion) {
+  for (const char* option : {"-h", "-v"}) {
+    const ChildResult result = runProgram({kReader, {option}, std::nullopt, "/dev/full"});
+    EXPECT_EQ(result.status, "exit 1") << option;
+    EXPECT_EQ(result.errors, "vestrel-read: error writing standard output: No space left on device\n") << option;
+  }
+}
+
+// The live program says so too, and ends with status 0 as it always does.
+TEST(Outputs, LiveProgramReportsAFullStandardOutput) {
+  const ChildResult result = runProgram({kVestrel, {"-h"}, std::nullopt, "/dev/full"});
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(result.errors, "vestrel: error writing standard output: No space left on device\n");
 }
 
 TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {

@@ -18,11 +18,12 @@ CaptureFile readAll(pcap_t* handle) {
   CaptureFile capture;
   capture.datalink = pcap_datalink(handle);
   capture.snapshot = pcap_snapshot(handle);
-  pcap_pkthdr* header = nullptr;
+  pcap_pkthdr* frameHeader = nullptr;
   const u_char* data = nullptr;
   int result = 0;
-  while ((result = pcap_next_ex(handle, &header, &data)) == 1) {
-    capture.frames.push_back({header->ts, header->caplen, header->len, Bytes(data, data + header->caplen)});
+  while ((result = pcap_next_ex(handle, &frameHeader, &data)) == 1) {
+    capture.frames.push_back(
+        {frameHeader->ts, frameHeader->caplen, frameHeader->len, Bytes(data, data + frameHeader->caplen)});
   }
   EXPECT_EQ(result, PCAP_ERROR_BREAK) << "reading stopped early: " << pcap_geterr(handle);
   return capture;
@@ -48,7 +49,7 @@ uint32_t be32(std::span<const uint8_t> bytes, size_t at) {
 }  // namespace
 
 Bytes TemporaryFile::contents() const {
-  std::fflush(file_);
+  if (std::fflush(file_) != 0) ADD_FAILURE() << "cannot write the temporary file";
   std::rewind(file_);
   Bytes bytes;
   for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) bytes.push_back(static_cast<uint8_t>(c));
@@ -61,13 +62,17 @@ CaptureFile readCapture(const Bytes& fileBytes) {
     ADD_FAILURE() << "no temporary file";
     return {};
   }
-  std::fwrite(fileBytes.data(), 1, fileBytes.size(), file);
+  if (std::fwrite(fileBytes.data(), 1, fileBytes.size(), file) != fileBytes.size() || std::fflush(file) != 0) {
+    static_cast<void>(std::fclose(file));
+    ADD_FAILURE() << "cannot write the temporary capture file";
+    return {};
+  }
   std::rewind(file);
   char error[PCAP_ERRBUF_SIZE] = {};
   // libpcap closes the file with the handle.
   PcapHandle handle(pcap_fopen_offline(file, error));
   if (!handle) {
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));  // only read
     ADD_FAILURE() << "libpcap cannot read the capture: " << error;
     return {};
   }
@@ -101,7 +106,8 @@ Bytes fileBytes(const char* path) {
     return bytes;
   }
   for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<uint8_t>(c));
-  std::fclose(file);
+  if (std::ferror(file) != 0) ADD_FAILURE() << "cannot read " << path;
+  static_cast<void>(std::fclose(file));  // only read
   return bytes;
 }
 

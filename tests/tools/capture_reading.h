@@ -34,7 +34,8 @@ class TemporaryFile {
  public:
   TemporaryFile() : file_(std::tmpfile()) {}
   ~TemporaryFile() {
-    if (file_ != nullptr) std::fclose(file_);
+    // A scratch file: what it held is read before it goes.
+    if (file_ != nullptr) static_cast<void>(std::fclose(file_));
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;

@@ -16,8 +16,6 @@
 #include "capture_reading.h"
 #include "protocol_messages.h"
 
-extern char** environ;
-
 namespace vestrel::wire {
 namespace {
 
@@ -67,7 +65,8 @@ GeneratorRun runGenerator(const std::vector<std::string>& arguments, int outputF
   std::vector<std::string> words{VESTREL_GEN};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
+  argv.reserve(words.size() + 1);
+  for (std::string& argument : words) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   GeneratorRun run;
@@ -157,17 +156,28 @@ TEST(Generator, WritesTheLinkAndFormatAskedFor) {
   EXPECT_GT(capture.frames.size(), 10U);
 }
 
+// A file descriptor closed when the test leaves, however it leaves.
+struct Descriptor {
+  explicit Descriptor(int opened) : fd(opened) {}
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  const int fd;
+};
+
 // Binary on a terminal is refused; a pseudo-terminal stands in for one.
 TEST(Generator, RefusesToWriteToATerminal) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  const GeneratorRun run = runGenerator({}, terminal);
-  close(terminal);
-  close(master);
+  const Descriptor master(posix_openpt(O_RDWR | O_NOCTTY));
+  ASSERT_GE(master.fd, 0);
+  ASSERT_EQ(grantpt(master.fd), 0);
+  ASSERT_EQ(unlockpt(master.fd), 0);
+  const char* terminalName = ptsname(master.fd);
+  ASSERT_NE(terminalName, nullptr);
+  const Descriptor terminal(open(terminalName, O_RDWR | O_NOCTTY));
+  ASSERT_GE(terminal.fd, 0);
+  const GeneratorRun run = runGenerator({}, terminal.fd);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errors,
             "vestrel-gen: will not write a binary capture to a terminal; use -o FILE or redirect the output\n");

@@ -80,7 +80,7 @@ TEST(TcpConnection, SequenceAndAcknowledgementThroughAWholeConnection) {
     EXPECT_EQ(segment->flags, step.flags);
     EXPECT_EQ(segment->sequence, (fromClient ? kClientStart : kServerStart) + step.sequence);
     const uint32_t acknowledged =
-        step.flags & kAck ? (fromClient ? kServerStart : kClientStart) + step.acknowledged : 0;
+        (step.flags & kAck) != 0 ? (fromClient ? kServerStart : kClientStart) + step.acknowledged : 0;
     EXPECT_EQ(segment->acknowledged, acknowledged);
     EXPECT_EQ(segment->payload.size(), step.payload);
     EXPECT_EQ(segment->sourcePort, fromClient ? 50412 : 6112);

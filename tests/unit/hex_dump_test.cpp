@@ -98,9 +98,9 @@ TEST(HexDumpText, FitsItsCapacityForEverySize) {
     const std::string dump = dumpOf(message, "Rcvd");
     const std::string heading = "Rcvd packet 0xFF, Length " + std::to_string(size) + ":\n";
     const size_t rest = size % 16;
-    ASSERT_EQ(dump.size(), heading.size() + size / 16 * 70 + (rest > 0 ? 54 + rest : 0) + 1) << size;
+    ASSERT_EQ(dump.size(), heading.size() + size_t{size} / 16 * 70 + (rest > 0 ? 54 + rest : 0) + 1) << size;
     ASSERT_LE(dump.size(), hexDumpCapacity(size)) << size;
-    ASSERT_EQ(hexDumpCapacity(size), size / 16 * 71 + 106u) << size;
+    ASSERT_EQ(hexDumpCapacity(size), size_t{size} / 16 * 71 + 106) << size;
     ASSERT_TRUE(dump.starts_with(heading)) << size;
   }
 }

@@ -25,6 +25,7 @@ void PrintTo(const ReadOptionsCase& c, std::ostream* out) { *out << c.name; }
 ReadCommand scan(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), "vestrel-read");
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   return scanReadOptions(static_cast<int>(argv.size() - 1), argv.data());

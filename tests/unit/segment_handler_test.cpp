@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/printf_text.h"
 #include "stream/message_names.h"
 #include "test_support.h"
 
@@ -28,19 +29,13 @@ Bytes fromServer(const Bytes& payload, FrameShape shape = {}) {
 }
 
 std::string summaryLine(const char* direction, uint8_t id, const std::string& details) {
-  char line[80];
-  std::snprintf(line, sizeof line, "%s -> [0x%2.2X] %-20s -> ", direction, id, messageName(id));
-  return line + details;
+  return test::printfText("%s -> [0x%2.2X] %-20s -> ", direction, id, messageName(id)) + details;
 }
 // details: what the message's decoder prints; a bare newline without one.
 std::string sentLine(uint8_t id, const std::string& details = "\n") { return summaryLine("Sent", id, details); }
 std::string rcvdLine(uint8_t id, const std::string& details = "\n") { return summaryLine("Rcvd", id, details); }
 
-std::string pingDetails(uint32_t cookie) {
-  char text[40];
-  std::snprintf(text, sizeof text, "Ping value: 0x%X\n", cookie);
-  return text;
-}
+std::string pingDetails(uint32_t cookie) { return test::printfText("Ping value: 0x%X\n", cookie); }
 
 // Many small messages back to back, and their lines.
 Bytes pings(size_t count) {
@@ -305,7 +300,7 @@ TEST(HandleSegment, LongStreamOfGarbageNeverStalls) {
 }
 
 std::string fileText(FILE* file) {
-  std::fflush(file);
+  EXPECT_EQ(std::fflush(file), 0);
   std::rewind(file);
   std::string text;
   for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
@@ -387,10 +382,8 @@ TEST_P(SummaryName, PaddedToTwentyColumns) {
   Monitor monitor(options);
   monitor.syncPending = false;
   handleSegment(monitor, toServer(msg(GetParam().id)));
-  char id[8];
-  std::snprintf(id, sizeof id, "%2.2X", GetParam().id);
-  EXPECT_TRUE(output.text().starts_with(std::string("Sent -> [0x") + id + "] " + GetParam().column + " -> "))
-      << output.text();
+  const std::string id = test::printfText("%2.2X", GetParam().id);
+  EXPECT_TRUE(output.text().starts_with("Sent -> [0x" + id + "] " + GetParam().column + " -> ")) << output.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -41,12 +41,14 @@ ConsoleCapture::ConsoleCapture() : stream_(open_memstream(&buffer_, &size_)) { s
 
 ConsoleCapture::~ConsoleCapture() {
   setConsole(nullptr);
-  std::fclose(stream_);
+  static_cast<void>(std::fclose(stream_));  // a memory stream, read already
   std::free(buffer_);
 }
 
 std::string ConsoleCapture::text() {
-  std::fflush(console());
+  // The console hands over what it gathered; a memory stream's flush then
+  // updates buffer_ and size_.
+  static_cast<void>(std::fflush(console()));
   return {buffer_, size_};
 }
 
