@@ -30,12 +30,12 @@ constexpr wire::Endpoint kServer{{198, 51, 100, 20}, 6112};
 class NullConsole {
  public:
   NullConsole() : stream_(std::fopen("/dev/null", "w")) {
-    if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16);
+    if (stream_ != nullptr) static_cast<void>(std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16));
     setConsole(stream_);
   }
   ~NullConsole() {
     setConsole(nullptr);
-    if (stream_ != nullptr) std::fclose(stream_);
+    if (stream_ != nullptr) static_cast<void>(std::fclose(stream_));
   }
   NullConsole(const NullConsole&) = delete;
   NullConsole& operator=(const NullConsole&) = delete;

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "common/child_process.h"
 #include "hex_dump.h"
@@ -78,17 +80,35 @@ struct Identity {
   std::vector<gid_t> groups;
 };
 
+struct UserRecord {
+  std::string name;
+  gid_t gid = 0;
+  uid_t uid = 0;
+};
+
+// A passwd entry, by name or by id; nothing when there is none.
+template <typename Key, typename Lookup>
+std::optional<UserRecord> findUser(Key key, Lookup lookup) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> strings(16384);
+  if (lookup(key, &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr) return std::nullopt;
+  return UserRecord{entry.pw_name, entry.pw_gid, entry.pw_uid};
+}
+
+std::optional<UserRecord> userNamed(const char* name) { return findUser(name, getpwnam_r); }
+
 // nobody as the program finds it.
 Identity nobody() {
-  const passwd* entry = getpwnam("nobody");
-  if (entry == nullptr) return {kNobodyId, kNobodyId, {}};
-  return {entry->pw_uid, entry->pw_gid, groupsOf("nobody", entry->pw_gid)};
+  const std::optional<UserRecord> entry = userNamed("nobody");
+  if (!entry) return {kNobodyId, kNobodyId, {}};
+  return {entry->uid, entry->gid, groupsOf("nobody", entry->gid)};
 }
 
 // The user that ran sudo, by the ids sudo gives.
 Identity sudoUser(uid_t uid, gid_t gid) {
-  const passwd* entry = getpwuid(uid);
-  return {uid, gid, entry != nullptr ? groupsOf(entry->pw_name, gid) : std::vector<gid_t>{}};
+  const std::optional<UserRecord> entry = findUser(uid, getpwuid_r);
+  return {uid, gid, entry ? groupsOf(entry->name.c_str(), gid) : std::vector<gid_t>{}};
 }
 
 // No SUDO_ variables unless a case sets them.
@@ -212,9 +232,8 @@ TEST_F(PrivilegeFailureTest, RootThatCannotChangeItsIdsStopsWithStatus1) {
   setup.confinedRoot = true;
   const test::ChildResult result =
       test::ChildProcess::run(vestrelBinary(), {"-i", std::to_string(*number)}, "/dev/null", kRunTimeout, setup);
-  const passwd* entry = getpwnam("nobody");
-  const std::string step =
-      entry != nullptr ? "initgroups(nobody, " + std::to_string(entry->pw_gid) + ")" : "setgroups(none)";
+  const std::optional<UserRecord> entry = userNamed("nobody");
+  const std::string step = entry ? "initgroups(nobody, " + std::to_string(entry->gid) + ")" : "setgroups(none)";
   EXPECT_EQ(result.errors, "vestrel: cannot give up root privileges: " + step + ": Operation not permitted\n");
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.status, "exit 1");

@@ -237,12 +237,12 @@ std::vector<StreamCase> garbageCases() {
       rcvdLine(0x0A, "SID_ENTERCHAT", "Unique name: alice, Statstring: PX3W 0 0, Account name: alice\n");
   const std::string firstPing = sentLine(0x25, "SID_PING", pingDetails(1));
   std::vector<StreamCase> cases;
+  const std::string oneMessageLines = firstPing + talkLine;
+  const std::string packedLines = oneMessageLines + rcvdLine(0x25, "SID_PING", pingDetails(2)) + replyLine + talkLine;
+  const Bytes packed = talk + ping(2) + reply + talk;
   for (const Garbage& g : garbage) {
-    cases.push_back(
-        {g.name + "ThenOneMessage", {client(ping(1)), client(g.bytes), server(talk)}, firstPing + talkLine});
-    cases.push_back({g.name + "ThenPackedSegment",
-                     {client(ping(1)), client(g.bytes), server(talk + ping(2) + reply + talk)},
-                     firstPing + talkLine + rcvdLine(0x25, "SID_PING", pingDetails(2)) + replyLine + talkLine});
+    cases.push_back({g.name + "ThenOneMessage", {client(ping(1)), client(g.bytes), server(talk)}, oneMessageLines});
+    cases.push_back({g.name + "ThenPackedSegment", {client(ping(1)), client(g.bytes), server(packed)}, packedLines});
   }
   return cases;
 }

@@ -138,7 +138,7 @@ std::string unescape(const std::string& line, std::string& unknown) {
       {"\\-", "-"}, {"\\e", "\\"}, {"\\&", ""}, {"\\ ", " "}, {"\\(aq", "'"}, {"\\(:y", "\xFF"}};
   std::string text;
   for (size_t at = 0; at < line.size();) {
-    const auto escape = std::find_if(std::begin(kEscapes), std::end(kEscapes), [&](const auto& pair) {
+    const auto* const escape = std::find_if(std::begin(kEscapes), std::end(kEscapes), [&](const auto& pair) {
       return line.compare(at, pair.first.size(), pair.first) == 0;
     });
     if (escape != std::end(kEscapes)) {

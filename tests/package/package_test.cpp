@@ -55,7 +55,7 @@ void expectManualPages(const std::filesystem::path& root) {
   for (const std::string page : {"vestrel.1", "vestrel-read.1"}) {
     const ChildResult unpacked = runTool("gzip", {"-dc", (root / "usr/share/man/man1" / (page + ".gz")).string()});
     expectSuccess(unpacked, page);
-    EXPECT_EQ(unpacked.output, readFile(kSourceDir + "/man/" + page)) << page;
+    EXPECT_EQ(unpacked.output, readFile(std::filesystem::path(kSourceDir) / "man" / page)) << page;
   }
 }
 

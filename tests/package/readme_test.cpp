@@ -28,7 +28,7 @@ MessageList decodedMessages(std::span<const DecoderEntry> table) {
   MessageList messages;
   for (const DecoderEntry& entry : table) {
     char id[8];
-    std::snprintf(id, sizeof id, "0x%02X", static_cast<unsigned>(entry.id));
+    static_cast<void>(std::snprintf(id, sizeof id, "0x%02X", static_cast<unsigned>(entry.id)));
     messages.emplace_back(id, bareName(entry.id));
   }
   std::sort(messages.begin(), messages.end());
@@ -62,7 +62,12 @@ MessageList readmeTable(const std::string& introduction) {
 
 std::string describe(const MessageList& messages) {
   std::string text;
-  for (const auto& [id, name] : messages) text += id + " " + name + "\n";
+  for (const auto& [id, name] : messages) {
+    text += id;
+    text += ' ';
+    text += name;
+    text += '\n';
+  }
   return text;
 }
 

@@ -441,7 +441,7 @@ TEST_P(PrivilegeReport, PrintsOneLineOnlyWhenItMustStop) {
   FILE* errors = open_memstream(&text, &size);
   ASSERT_NE(errors, nullptr);
   EXPECT_EQ(giveUpPrivilegesOrSay(system, errors), c.goesOn);
-  std::fclose(errors);
+  static_cast<void>(std::fclose(errors));
   EXPECT_EQ(std::string(text, size), c.printed);
   std::free(text);
 }
