@@ -1,4 +1,4 @@
-// The byte layout the fuzz targets read and the seed generator writes.
+// The byte layout the fuzz targets read and fuzz_seeds writes.
 //
 // fuzz_frames: a link byte (index into kLinkLayers, taken modulo its size),
 // a settings byte (FrameSettings bits), then frames as records.

@@ -1,4 +1,4 @@
-// fuzz_seeds DIR: writes the seed corpora to DIR/fuzz_frames and
+// fuzz_seeds DIR: writes the starting corpora to DIR/fuzz_frames and
 // DIR/fuzz_stream (fuzz/corpus in the repository), all made by the
 // project's own generator: the sample session's frames in every link layer,
 // its stream cut as its segments cut it, every message the generator
