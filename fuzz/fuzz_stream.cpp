@@ -46,7 +46,7 @@ void dumpBothWays(const std::vector<uint8_t>& message) {
 
 // The message is copied to a buffer of exactly its size, so a decoder
 // reading past its end reads past the allocation.
-void decodeEveryWay(std::span<const uint8_t> bytes, StreamRecord& console) {
+void decodeEveryWay(std::span<const uint8_t> bytes, const StreamRecord& console) {
   const std::vector<uint8_t> message(bytes.begin(), bytes.end());
   if (message.size() < MessageHeader::kLength || message.size() > kStreamCapacity ||
       MessageHeader::read(message.data()).length != message.size()) {
@@ -60,7 +60,7 @@ void decodeEveryWay(std::span<const uint8_t> bytes, StreamRecord& console) {
   dumpBothWays(message);
 }
 
-void drain(StreamBuffer& buffer, StreamRecord& console) {
+void drain(StreamBuffer& buffer, const StreamRecord& console) {
   for (;;) {
     switch (buffer.front()) {
       case StreamBuffer::Front::NeedMore: return;
