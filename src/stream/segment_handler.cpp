@@ -122,7 +122,9 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   // A lone byte between messages (the protocol byte a client sends on
   // connecting) is no part of any message. Inside a message it is: a busy
   // sender's stream can be cut into segments anywhere, one byte included.
-  if (payload.size() == 1 && atMessageBoundary(monitor.buffer)) return;
+  // A lone marker is the start of the next message: clients that send the
+  // marker, id, length and body with separate writes put it alone.
+  if (payload.size() == 1 && payload[0] != MessageHeader::kMarker && atMessageBoundary(monitor.buffer)) return;
 
   if (leftoverBeforeHeader(monitor.buffer, payload)) monitor.buffer.dropAllPending();
 
