@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "capture/capture_filter.h"
 #include "capture/devices.h"
 #include "capture/privileges.h"
 #include "stream/console.h"
@@ -116,10 +117,20 @@ void reportKernelDrops(pcap_t* capture) {
 void printUntilStopped(pcap_t* capture, Monitor& monitor) {
   for (;;) {
     const int taken = pcap_dispatch(capture, -1, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
-    // Output that cannot be written does not stop the capture.
-    static_cast<void>(std::fflush(console()));
-    if (taken < 0) return;  // stopped by a signal, or the device failed
+    // Output that cannot be written does not stop the capture, unless
+    // nobody reads it any more (`| head`).
+    flushOutputs(monitor);
+    if (taken < 0 || consoleReaderGone()) return;  // stopped by a signal, or the device failed
   }
+}
+
+// Only the chat port's frames enter the ring. Without the filter the
+// capture still works, only the ring fills sooner: say so and go on.
+void keepOnlyChatFrames(pcap_t* capture) {
+  const std::string problem = installFilter(capture, chatPortFilter(pcap_datalink(capture), kBncsPort));
+  if (problem.empty()) return;
+  static_cast<void>(std::fprintf(stderr, "vestrel: cannot install the capture filter (%s); taking every frame\n",
+                                 problem.c_str()));
 }
 
 }  // namespace
@@ -147,6 +158,7 @@ int runCapture(Options& options) {
     consolePrint("Unable to open the interface: %s\n", error.c_str());
     return 0;
   }
+  keepOnlyChatFrames(capture.get());
   // Everything that needs privileges is open (the log file since the option
   // scan); what follows parses bytes anyone on the network can send.
   if (!giveUpPrivilegesOrSay(processPrivileges(), stderr)) return 1;

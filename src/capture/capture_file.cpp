@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "stream/console.h"
@@ -32,12 +33,13 @@ std::string shownName(const std::string& fileName) { return fileName == "-" ? "s
 
 // Opened by us rather than by name through the library, so a file that
 // cannot be opened is reported with its name and the system's reason.
-OwnedCapture openCaptureFile(const std::string& fileName, std::string& error) {
+OwnedCapture openCaptureFile(const std::string& fileName, std::string& error, std::optional<FileId>& input) {
   FILE* file = fileName == "-" ? stdin : std::fopen(fileName.c_str(), "rb");
   if (file == nullptr) {
     error = std::strerror(errno);
     return nullptr;
   }
+  input = fileIdOf(fileno(file));
   char errorText[PCAP_ERRBUF_SIZE] = "";
   OwnedCapture capture(pcap_fopen_offline(file, errorText));
   if (!capture) {
@@ -56,12 +58,27 @@ std::string describeLinkType(int datalink) {
   return text;
 }
 
-bool openLogFile(Options& options) {
+bool openLogFile(Options& options, std::optional<FileId> input) {
   if (options.logFileName.empty()) return true;
-  options.logFile.reset(std::fopen(options.logFileName.c_str(), "w"));
+  OutputFile log = createOutputFile(options.logFileName.c_str(), input);
+  options.logFile = std::move(log.file);
   if (options.logFile) return true;
-  reportError(options.logFileName, std::strerror(errno));
+  reportError(options.logFileName,
+              log.isInput ? "is the capture file being read; not used as the log" : std::strerror(log.error));
   return false;
+}
+
+// Frames are taken in batches so that a reader who has gone (`| head`)
+// ends the reading soon, instead of after the whole file.
+constexpr int kFramesPerBatch = 1024;
+
+int printEveryFrame(pcap_t* capture, Monitor& monitor) {
+  int result = 0;
+  while (!consoleReaderGone()) {
+    result = pcap_dispatch(capture, kFramesPerBatch, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
+    if (result <= 0) break;
+  }
+  return result;
 }
 
 void warnOfCutSegments(const std::string& subject, uint64_t count) {
@@ -76,7 +93,8 @@ void warnOfCutSegments(const std::string& subject, uint64_t count) {
 int readCaptureFile(ReadCommand& command) {
   const std::string subject = shownName(command.fileName);
   std::string error;
-  const OwnedCapture capture = openCaptureFile(command.fileName, error);
+  std::optional<FileId> input;
+  const OwnedCapture capture = openCaptureFile(command.fileName, error, input);
   if (!capture) {
     reportError(subject, error);
     return kExitFailure;
@@ -87,13 +105,15 @@ int readCaptureFile(ReadCommand& command) {
     reportError(subject, "link type " + describeLinkType(datalink) + " is not supported");
     return kExitFailure;
   }
-  if (!openLogFile(command.options)) return kExitFailure;
+  if (!openLogFile(command.options, input)) return kExitFailure;
 
   Monitor monitor(command.options);
   monitor.linkLayer = *linkLayer;
   monitor.syncPending = true;
   monitor.flushEachMessage = false;
-  const int result = pcap_loop(capture.get(), 0, handleSegment, reinterpret_cast<unsigned char*>(&monitor));
+  const int result = printEveryFrame(capture.get(), monitor);
+  // The log is written in large blocks and pushed out once, here.
+  flushOutputs(monitor);
 
   bool ok = finishConsole(kReadProgramName);
   if (result == PCAP_ERROR) {

@@ -1,10 +1,13 @@
 #include "capture/capture.h"
 #include "capture/devices.h"
 #include "capture/options.h"
+#include "capture/standard_streams.h"
 #include "stream/console.h"
 
 int main(int argc, char** argv) {
   using namespace vestrel;
+  // Without its standard descriptors nothing can be said: stop at once.
+  if (!prepareStandardStreams()) return 1;
   Options options;
   const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "vestrel";
   int status = 0;

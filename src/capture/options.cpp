@@ -14,7 +14,7 @@ constexpr const char* kVersion = "1.0";
 void openLogFile(Options& options, const char* name) {
   options.logFileName = name;
   // An earlier log file stays as created and is no longer written.
-  options.logFile.reset(std::fopen(name, "w"));
+  options.logFile = createOutputFile(name).file;
   if (!options.logFile) consolePrint("Error: Unable to open file %s for logging.\n", name);
 }
 

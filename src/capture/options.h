@@ -3,18 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 
-namespace vestrel {
+#include "capture/user_files.h"
 
-struct FileCloser {
-  // Only the log is closed here, and every write to it was flushed and
-  // checked when it was made: the close has nothing left to report.
-  void operator()(FILE* file) const { static_cast<void>(std::fclose(file)); }
-};
-using OwnedFile = std::unique_ptr<FILE, FileCloser>;
+namespace vestrel {
 
 struct Options {
   bool showUnknown = false;  // -u: print fields of unknown meaning

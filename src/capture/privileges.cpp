@@ -183,19 +183,22 @@ std::optional<uid_t> parseSudoId(const char* text) {
   return id;
 }
 
-DropTarget chooseDropTarget(const PrivilegeSystem& system) {
+std::optional<DropTarget> sudoInvoker(const PrivilegeSystem& system) {
   // Only sudo's own environment is believed: a set-user-id root program
   // run by another user would be handed whatever that user wrote there.
   uid_t real = 1;
   uid_t effective = 1;
   uid_t saved = 1;
-  const bool realRoot = system.getResUid(real, effective, saved) == 0 && real == 0;
-  const auto sudoUser = realRoot ? parseSudoId(system.environment("SUDO_UID")) : std::nullopt;
-  const auto sudoGroup = realRoot ? parseSudoId(system.environment("SUDO_GID")) : std::nullopt;
-  if (sudoUser && sudoGroup) {
-    const auto entry = system.userWithId(*sudoUser);
-    return {*sudoUser, *sudoGroup, entry ? std::optional(entry->name) : std::nullopt};
-  }
+  if (system.getResUid(real, effective, saved) != 0 || real != 0) return std::nullopt;
+  const auto sudoUser = parseSudoId(system.environment("SUDO_UID"));
+  const auto sudoGroup = parseSudoId(system.environment("SUDO_GID"));
+  if (!sudoUser || !sudoGroup) return std::nullopt;
+  const auto entry = system.userWithId(*sudoUser);
+  return DropTarget{*sudoUser, *sudoGroup, entry ? std::optional(entry->name) : std::nullopt};
+}
+
+DropTarget chooseDropTarget(const PrivilegeSystem& system) {
+  if (auto invoker = sudoInvoker(system)) return *invoker;
   if (const auto nobody = system.userNamed(kNobodyName)) return {nobody->uid, nobody->gid, nobody->name};
   return {kNobodyId, kNobodyId, std::nullopt};
 }

@@ -64,6 +64,10 @@ struct DropTarget {
 // set*id calls read as "leave unchanged"). Nothing for anything else.
 std::optional<uid_t> parseSudoId(const char* text);
 
+// The user that ran sudo: when the real user is root and SUDO_UID and
+// SUDO_GID are both valid. Nothing otherwise.
+std::optional<DropTarget> sudoInvoker(const PrivilegeSystem& system);
+
 // The user that ran sudo when the real user is root and SUDO_UID and
 // SUDO_GID are both valid, otherwise nobody (65534 when there is no passwd
 // entry for it).

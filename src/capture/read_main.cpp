@@ -5,10 +5,12 @@
 
 #include "capture/capture_file.h"
 #include "capture/read_options.h"
+#include "capture/standard_streams.h"
 #include "stream/console.h"
 
 int main(int argc, char** argv) {
   using namespace vestrel;
+  if (!prepareStandardStreams()) return 1;
   // Into a pipe or a file, print in large blocks; a terminal sees lines.
   constexpr size_t kOutputBufferBytes = 1 << 16;
   // Without the large buffer the output is the same, only slower.

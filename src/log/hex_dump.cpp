@@ -65,8 +65,7 @@ bool writeHexDump(FILE* log, const MessageReader& reader, const char* label) {
   const std::string_view text = dump.text();
   // A dump that could not be allocated is left out; the log goes on.
   if (text.empty()) return true;
-  const bool written = std::fwrite(text.data(), 1, text.size(), log) == text.size();
-  return std::fflush(log) == 0 && written;
+  return std::fwrite(text.data(), 1, text.size(), log) == text.size();
 }
 
 }  // namespace vestrel

@@ -39,8 +39,8 @@ HexDump formatHexDump(const MessageReader& reader, const char* label);
 // lineIndex x 16; returns its length.
 size_t formatHexLine(size_t lineIndex, std::span<char, kHexLineCapacity> out, std::span<const uint8_t> bytes);
 
-// Writes the dump of one message to log and flushes it, so a reader
-// following the file sees each message at once. False when the write failed.
+// Writes the dump of one message to log; the caller decides when the log
+// is flushed. False when the write failed.
 bool writeHexDump(FILE* log, const MessageReader& reader, const char* label);
 
 }  // namespace vestrel

@@ -47,12 +47,22 @@ PendingText pending;
 
 FILE* consoleTarget() { return consoleStream != nullptr ? consoleStream : stdout; }
 
-// False when the stream took less than all of it; the stream's error flag
-// then says so too, which is where the callers that care look.
+// The reason the first write or flush of the console failed, 0 while none
+// has. After a failed flush the C library drops what it held and the next
+// flush succeeds, so the failure must be remembered when it happens.
+int firstFailure = 0;
+
+void noteFailure(bool failed) {
+  if (failed && firstFailure == 0) firstFailure = errno != 0 ? errno : EIO;
+}
+
+// False when the stream took less than all of it.
 bool writePending() {
   if (pending.empty()) return true;
+  errno = 0;
   const bool written = std::fwrite(pending.data(), 1, pending.size(), consoleTarget()) == pending.size();
   pending.truncate(0);
+  noteFailure(!written);
   return written;
 }
 
@@ -217,6 +227,7 @@ FILE* console() {
 void setConsole(FILE* stream) {
   writePending();
   consoleStream = stream;
+  firstFailure = 0;
 }
 
 void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
@@ -231,13 +242,21 @@ void consolePrint(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see abo
 }
 
 void flushConsole() {
-  // A failure stays in the error flag for finishConsole().
-  static_cast<void>(std::fflush(console()));
+  FILE* stream = console();
+  errno = 0;
+  noteFailure(std::fflush(stream) != 0);
 }
 
+bool consoleReaderGone() { return firstFailure == EPIPE; }
+
 bool finishConsole(const char* programName) {
-  if (std::fflush(console()) == 0 && std::ferror(console()) == 0) return true;
-  static_cast<void>(std::fprintf(stderr, "%s: error writing standard output: %s\n", programName, std::strerror(errno)));
+  flushConsole();
+  // The error flag also catches failures of writes made around us.
+  noteFailure(std::ferror(console()) != 0);
+  // A reader that stopped reading (`| head`) wanted no more: nothing lost.
+  if (firstFailure == 0 || consoleReaderGone()) return true;
+  static_cast<void>(
+      std::fprintf(stderr, "%s: error writing standard output: %s\n", programName, std::strerror(firstFailure)));
   return false;
 }
 

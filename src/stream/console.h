@@ -23,12 +23,17 @@ void consoleWrite(std::string_view text);
 // finishConsole() reads it.
 void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Hands what is buffered to the system now, so it is seen at once.
+// Hands what is buffered to the system now, so it is seen at once. A
+// failure is remembered for finishConsole().
 void flushConsole();
 
+// The reader of the console (a pipe) has gone: printing more is pointless.
+bool consoleReaderGone();
+
 // Flushes the console and reports on standard error, as "program: error
-// writing standard output: reason", if anything printed was lost. True when
-// everything reached it.
+// writing standard output: reason", if anything printed was lost, even when
+// a later flush succeeded. True when everything reached it, or when its
+// reader closed the pipe (which is no error: `| head` wanted no more).
 bool finishConsole(const char* programName);
 
 }  // namespace vestrel

@@ -37,20 +37,28 @@ std::string_view summaryStart(bool sent, uint8_t id) {
 
 void printSummary(bool sent, uint8_t id) { consoleWrite(summaryStart(sent, id)); }
 
-// The message's text leaves in one write to the stream: a terminal sees
-// whole messages, and the live capture pushes each one out at once.
-void finishMessage(const Monitor& monitor) {
-  FILE* stream = console();
-  if (monitor.flushEachMessage) static_cast<void>(std::fflush(stream));
-}
-
-// A log that cannot be written (a full disk, a lost share) is given up
-// with one message, rather than left with gaps nobody knows about.
-void logMessage(Monitor& monitor, const MessageReader& reader, bool sent) {
-  if (monitor.log == nullptr || writeHexDump(monitor.log, reader, directionText(sent))) return;
+// A log that cannot be written (a full disk, a lost share, a pipe whose
+// reader left) is given up with one message, rather than left with gaps
+// nobody knows about.
+void stopLogging(Monitor& monitor) {
   consolePrint("Error: Unable to write to log file %s (%s); logging stopped.\n", monitor.options.logFileName.c_str(),
                std::strerror(errno));
   monitor.log = nullptr;
+}
+
+// The message's text leaves in one write to the stream: a terminal sees
+// whole messages, and when each message is pushed out at once, so is its dump.
+void finishMessage(Monitor& monitor) {
+  if (monitor.flushEachMessage) {
+    flushOutputs(monitor);
+  } else {
+    static_cast<void>(console());  // hands the text over, unflushed
+  }
+}
+
+void logMessage(Monitor& monitor, const MessageReader& reader, bool sent) {
+  if (monitor.log == nullptr || writeHexDump(monitor.log, reader, directionText(sent))) return;
+  stopLogging(monitor);
 }
 
 void printMessage(Monitor& monitor, bool sent) {
@@ -109,6 +117,11 @@ bool leftoverBeforeHeader(const StreamBuffer& buffer, std::span<const uint8_t> p
 }
 
 }  // namespace
+
+void flushOutputs(Monitor& monitor) {
+  if (monitor.log != nullptr && std::fflush(monitor.log) != 0) stopLogging(monitor);
+  flushConsole();
+}
 
 void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   if (segment.destinationPort != kBncsPort && segment.sourcePort != kBncsPort) return;

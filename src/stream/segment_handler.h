@@ -29,12 +29,16 @@ struct Monitor {
   // Until the first payload is seen the stream may start mid-message, so
   // that payload is searched for the first marker.
   bool syncPending = true;
-  // Push each message out at once (live capture); a reader of files lets
-  // the stream buffer.
+  // Push each message and its dump out at once; the live capture flushes
+  // after each batch of frames instead, a reader of files at the end.
   bool flushEachMessage = true;
   // Segments of the chat port whose payload the capture cut short.
   uint64_t cutSegments = 0;
 };
+
+// Pushes out what the console and the log hold; a log that fails now is
+// given up with a message on the console.
+void flushOutputs(Monitor& monitor);
 
 // One captured frame of the monitor's link layer.
 void handleSegment(Monitor& monitor, std::span<const uint8_t> frame);

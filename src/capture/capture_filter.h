@@ -1,0 +1,22 @@
+// The kernel filter that keeps every frame but the chat port's out of the
+// capture ring: other traffic then costs nothing, and cannot fill the ring
+// and make the kernel drop chat frames.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct pcap;
+
+namespace vestrel {
+
+// The filter expression for TCP to or from port on a capture of this link
+// type (a DLT_ value). On Ethernet it also takes VLAN-tagged frames, one or
+// two tags deep; the other link types carry no tags.
+std::string chatPortFilter(int linkType, uint16_t port);
+
+// Compiles expression for the capture's link type and installs it. Empty
+// when done, otherwise the library's reason.
+std::string installFilter(pcap* capture, const std::string& expression);
+
+}  // namespace vestrel
