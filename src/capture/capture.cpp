@@ -129,8 +129,8 @@ void printUntilStopped(pcap_t* capture, Monitor& monitor) {
 void keepOnlyChatFrames(pcap_t* capture) {
   const std::string problem = installFilter(capture, chatPortFilter(pcap_datalink(capture), kBncsPort));
   if (problem.empty()) return;
-  static_cast<void>(std::fprintf(stderr, "vestrel: cannot install the capture filter (%s); taking every frame\n",
-                                 problem.c_str()));
+  static_cast<void>(
+      std::fprintf(stderr, "vestrel: cannot install the capture filter (%s); taking every frame\n", problem.c_str()));
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ struct FileId {
 std::optional<FileId> fileIdOf(int descriptor);
 
 struct OutputFile {
-  OwnedFile file;   // open for writing, emptied; null on failure
-  int error = 0;    // errno of the failure
+  OwnedFile file;        // open for writing, emptied; null on failure
+  int error = 0;         // errno of the failure
   bool isInput = false;  // the file is the one not to overwrite: left as it was
 };
 

@@ -107,6 +107,12 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   dup2(input, STDIN_FILENO);
   dup2(output, STDOUT_FILENO);
   dup2(error, STDERR_FILENO);
+  if (setup.outputFile) {
+    const int file = open(setup.outputFile->c_str(), O_WRONLY);
+    if (file < 0 || dup2(file, STDOUT_FILENO) < 0) failInChild("test: cannot open the output file\n", 126);
+    close(file);
+  }
+  for (const int descriptor : setup.closedDescriptors) close(descriptor);
   if (setup.confinedRoot && !enterConfinedRoot(idMap.c_str(), groupMap.c_str())) {
     failInChild("test: cannot enter a user namespace of its own\n", 126);
   }

@@ -33,6 +33,10 @@ struct ChildSetup {
   // and a network namespace of that user namespace's own: a root with every
   // capability there whose ids and groups cannot change.
   bool confinedRoot = false;
+  // Standard output goes to this file instead (/dev/full, say).
+  std::optional<std::filesystem::path> outputFile;
+  // Descriptors the program starts without (0, 1, 2).
+  std::vector<int> closedDescriptors;
 };
 
 // Starts arguments[0] with these descriptors as its standard input, output

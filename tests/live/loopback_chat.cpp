@@ -25,10 +25,10 @@ constexpr int kSocketBufferBytes = 1 << 20;
 
 std::string lastError() { return std::strerror(errno); }
 
-sockaddr_in chatAddress() {
+sockaddr_in loopbackAddress(uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(kChatPort);
+  address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
 }
@@ -79,15 +79,16 @@ int Socket::release() {
   return released;
 }
 
-bool ChatListener::open() {
+bool ChatListener::open(uint16_t port) {
+  port_ = port;
   socket_ = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int on = 1;
   setsockopt(socket_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const sockaddr_in address = chatAddress();
+  const sockaddr_in address = loopbackAddress(port_);
   const bool listening = socket_.valid() &&
                          bind(socket_.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
                          listen(socket_.fd(), 8) == 0;
-  if (!listening) ADD_FAILURE() << "cannot listen on 127.0.0.1:" << kChatPort << ": " << lastError();
+  if (!listening) ADD_FAILURE() << "cannot listen on 127.0.0.1:" << port_ << ": " << lastError();
   return listening;
 }
 
@@ -104,9 +105,9 @@ ChatConnection ChatConnection::open(ChatListener& listener, Settle settle) {
   connection.settle_ = std::move(settle);
   connection.client_ = Socket(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   prepareEnd(connection.client_.fd());
-  const sockaddr_in address = chatAddress();
+  const sockaddr_in address = loopbackAddress(listener.port());
   if (connect(connection.client_.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ADD_FAILURE() << "cannot connect to 127.0.0.1:" << kChatPort << ": " << lastError();
+    ADD_FAILURE() << "cannot connect to 127.0.0.1:" << listener.port() << ": " << lastError();
     return connection;
   }
   connection.server_ = listener.accept();

@@ -37,16 +37,19 @@ class Socket {
   int fd_ = -1;
 };
 
-// The chat server's listening socket on 127.0.0.1:6112.
+// The chat server's listening socket on 127.0.0.1:6112 (or another port,
+// for traffic the program must not see).
 class ChatListener {
  public:
   // Failures are reported as test failures.
-  bool open();
+  bool open(uint16_t port = kChatPort);
   // Waits (bounded) for the next connection.
   Socket accept();
+  uint16_t port() const { return port_; }
 
  private:
   Socket socket_;
+  uint16_t port_ = kChatPort;
 };
 
 // Called after each step that puts frames on lo, to wait until the capture

@@ -75,6 +75,44 @@ TEST_F(ProcessTest, FramesTheKernelDroppedAreReportedWhenTheCaptureEnds) {
   EXPECT_EQ(result.output.find("dropped by the kernel"), result.output.rfind("dropped by the kernel"));
 }
 
+// Only the chat port's frames enter the capture ring: a bulk transfer on
+// another port that would fill it several times over while the program is
+// stopped costs no chat message, and no frame is dropped (which the program
+// would report).
+TEST_F(ProcessTest, TrafficOnOtherPortsCannotCrowdOutChatFrames) {
+  constexpr uint32_t kBulkSegments = 12000;
+  ChatListener otherPort;
+  ASSERT_TRUE(otherPort.open(5000));
+  ChatConnection bulk = ChatConnection::open(otherPort);
+  ChatConnection chat = connect();
+  ASSERT_TRUE(vestrel_.pause());
+  const Bytes block(4000, 'x');
+  for (uint32_t sent = 0; sent < kBulkSegments; ++sent) bulk.clientSends(block);
+  chat.clientSends(ping(1));
+  vestrel_.resume();
+  expectLines(sentLine(0x25, "SID_PING", pingDetails(1)));
+}
+
+// Standard output on a full disk: the failure is reported when the capture
+// ends, although the later flushes, with nothing left to write, succeed.
+class FullOutputTest : public LiveCaptureTest {
+ protected:
+  test::ChildSetup childSetup() const override {
+    test::ChildSetup setup;
+    setup.outputFile = "/dev/full";
+    return setup;
+  }
+  bool bannerSeen() const override { return false; }
+};
+
+TEST_F(FullOutputTest, IsReportedWhenTheCaptureEnds) {
+  ChatConnection chat = connect();
+  chat.clientSends(ping(1));
+  const ProcessResult result = vestrel_.stop(SIGINT);
+  EXPECT_EQ(result.output, "vestrel: error writing standard output: No space left on device\n");
+  EXPECT_EQ(result.status, "exit 0");
+}
+
 // A log file that already has old content, so the test sees the program
 // create it anew.
 class LogFileTest : public LiveCaptureTest {

@@ -105,17 +105,37 @@ char VestrelProcess::state() const {
   return nameEnd != std::string::npos && nameEnd + 2 < line.size() ? line[nameEnd + 2] : '?';
 }
 
+uint64_t VestrelProcess::contextSwitches() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  uint64_t total = 0;
+  for (std::string line; std::getline(status, line);) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && line.find("ctxt_switches") != std::string::npos) {
+      total += std::strtoull(line.c_str() + colon + 1, nullptr, 10);
+    }
+  }
+  return total;
+}
+
 bool VestrelProcess::waitUntilIdle(Millis timeout) {
+  struct Asleep {
+    std::chrono::steady_clock::time_point since;
+    uint64_t switches;
+  };
   const Deadline deadline(timeout);
-  std::optional<std::chrono::steady_clock::time_point> asleepSince;
+  std::optional<Asleep> asleep;
   while (started() && !deadline.passed()) {
     readAvailable();
     const auto now = std::chrono::steady_clock::now();
+    // The switch count moves whenever the program wakes, so a wake between
+    // two looks (this process may itself wait long for the processor on a
+    // busy machine) is never taken for unbroken sleep.
+    const uint64_t switches = contextSwitches();
     if (state() != 'S') {
-      asleepSince.reset();
-    } else if (!asleepSince) {
-      asleepSince = now;
-    } else if (now - *asleepSince >= kIdleSpan) {
+      asleep.reset();
+    } else if (!asleep || asleep->switches != switches) {
+      asleep = Asleep{now, switches};
+    } else if (now - asleep->since >= kIdleSpan) {
       return true;
     }
     std::this_thread::sleep_for(kStatePollInterval);
@@ -167,9 +187,10 @@ ProcessResult VestrelProcess::finish(const Deadline& deadline) {
   return result;
 }
 
-ProcessResult VestrelProcess::run(const std::vector<std::string>& options, Millis timeout) {
+ProcessResult VestrelProcess::run(const std::vector<std::string>& options, Millis timeout,
+                                  const test::ChildSetup& setup) {
   VestrelProcess process;
-  if (!process.start(options)) return {"", "could not start"};
+  if (!process.start(options, setup)) return {"", "could not start"};
   return process.finish(Deadline(timeout));
 }
 

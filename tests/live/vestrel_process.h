@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,12 +60,14 @@ class VestrelProcess {
   ProcessResult stop(int signal = SIGINT);
 
   // Runs the binary to its end (for options that print and quit).
-  static ProcessResult run(const std::vector<std::string>& options, Millis timeout);
+  static ProcessResult run(const std::vector<std::string>& options, Millis timeout, const test::ChildSetup& setup = {});
 
  private:
   // Reads once, waiting for data until the deadline; false at end of output.
   bool readSome(const Deadline& deadline);
   void readAvailable();
+  // Every time the program has left the processor so far.
+  uint64_t contextSwitches() const;
   // The state letter in /proc/PID/stat: 'S' sleeping, 'R' running, 'T' stopped.
   char state() const;
   ProcessResult finish(const Deadline& deadline);

@@ -2,6 +2,7 @@
 // its reviewed output, the same session in every link layer and file format,
 // standard input, and every way a file, an option or an output can fail.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -220,6 +221,9 @@ TEST_P(Refused, SaysWhyAndExitsWithOne) {
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.errors, withFile(GetParam().errors, file));
+  if (!GetParam().fileContents.empty()) {
+    EXPECT_EQ(readFile(file), GetParam().fileContents) << "the capture changed";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -241,6 +245,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-l", "/nonexistent/dir/t.log", "@"},
                 readFile(kSample),
                 "vestrel-read: /nonexistent/dir/t.log: No such file or directory\n"},
+        Refusal{"LogIsTheCapture",
+                {"-l", "@", "@"},
+                readFile(kSample),
+                "vestrel-read: @: is the capture file being read; not used as the log\n"},
         Refusal{"UnknownOption", {"-x", "@"}, "", "vestrel-read: unknown option -x\n" + kUsageLine},
         Refusal{"LogWithoutValue", {"@", "-l"}, "", "vestrel-read: option -l needs a value\n" + kUsageLine},
         Refusal{"NoFile", {"-u"}, "", "vestrel-read: no capture file given\n" + kUsageLine},
@@ -291,6 +299,47 @@ TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
   std::string withoutFailure = result.output;
   withoutFailure.erase(at, failure.size());
   EXPECT_EQ(withoutFailure, golden("chat-session.txt"));
+}
+
+// `| head -1`: a reader that has what it wanted and leaves is no error.
+TEST(Outputs, ReaderThatLeftEndsTheReadingQuietly) {
+  const ChildResult result = runProgram({kReader, {kSample}, std::nullopt, std::nullopt, true});
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(result.errors, "");
+}
+
+// `-l >(head -c 100)`: the log's reader leaves; the console goes on.
+TEST(Outputs, LogPipeWhoseReaderLeftIsReported) {
+  const ScratchDirectory scratch;
+  const auto capture = scratch / "capture";
+  const auto fifo = scratch / "fifo";
+  // A log far larger than a pipe holds, so the reader's leaving is met.
+  ASSERT_EQ(runProgram({kGenerator, {"--messages", "2000", "-o", capture}}).status, "exit 0");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  test::ChildProcess reader;
+  ASSERT_TRUE(reader.start("/usr/bin/head", {"-c", "100", fifo}));
+  const ChildResult result = readCapture({"-l", fifo, capture});
+  EXPECT_EQ(reader.finish(test::Millis(5000)).status, "exit 0");
+  EXPECT_EQ(result.status, "exit 1");
+  const std::string failure =
+      "Error: Unable to write to log file " + fifo.string() + " (Broken pipe); logging stopped.\n";
+  std::string rest = result.output;
+  const size_t at = rest.find(failure);
+  ASSERT_NE(at, std::string::npos) << result.errors;
+  rest.erase(at, failure.size());
+  EXPECT_EQ(rest, readCapture({capture}).output);
+}
+
+// Started without standard output, the program must not take its number
+// for the log: the usage text would go into the log.
+TEST(Outputs, ClosedStandardOutputIsNotReused) {
+  const ScratchDirectory scratch;
+  const auto log = scratch / "log";
+  test::ChildSetup closed;
+  closed.closedDescriptors = {1};
+  const ChildResult result = runProgram({kVestrel, {"-l", log, "-h"}, std::nullopt, std::nullopt, false, closed});
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(readFile(log), "");
 }
 
 TEST(Outputs, HelpAndVersionGoToStandardOutput) {

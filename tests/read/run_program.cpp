@@ -9,17 +9,17 @@ namespace {
 
 constexpr test::Millis kTimeout{20000};
 
-// Standard output into a file of the case's choosing (/dev/full, say);
-// standard error still read back.
-ChildResult runIntoFile(const ProgramRun& run, const std::filesystem::path& output) {
+// Standard output into outputFd (which this closes); standard error still
+// read back.
+ChildResult runInto(const ProgramRun& run, int outputFd) {
   const ScratchDirectory scratch;
   const auto errorsPath = scratch / "errors";
   const int input = open(run.input.value_or("/dev/null").c_str(), O_RDONLY | O_CLOEXEC);
-  const int outputFd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int errors = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   std::vector<std::string> arguments{run.program};
   arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
-  pid_t child = input >= 0 && outputFd >= 0 && errors >= 0 ? test::spawnChild(arguments, input, outputFd, errors) : -1;
+  pid_t child =
+      input >= 0 && outputFd >= 0 && errors >= 0 ? test::spawnChild(arguments, input, outputFd, errors, run.setup) : -1;
   for (const int fd : {input, outputFd, errors}) {
     if (fd >= 0) close(fd);
   }
@@ -30,11 +30,24 @@ ChildResult runIntoFile(const ProgramRun& run, const std::filesystem::path& outp
   return result;
 }
 
+// A file of the case's choosing (/dev/full, say).
+ChildResult runIntoFile(const ProgramRun& run, const std::filesystem::path& output) {
+  return runInto(run, open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+}
+
+ChildResult runIntoGonePipe(const ProgramRun& run) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return {"", "", "could not make a pipe"};
+  close(ends[0]);
+  return runInto(run, ends[1]);
+}
+
 }  // namespace
 
 ChildResult runProgram(const ProgramRun& run) {
+  if (run.outputReaderGone) return runIntoGonePipe(run);
   if (run.output) return runIntoFile(run, *run.output);
-  return test::ChildProcess::run(run.program, run.arguments, run.input.value_or("/dev/null"), kTimeout);
+  return test::ChildProcess::run(run.program, run.arguments, run.input.value_or("/dev/null"), kTimeout, run.setup);
 }
 
 }  // namespace vestrel::read

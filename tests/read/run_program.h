@@ -22,6 +22,10 @@ struct ProgramRun {
   std::vector<std::string> arguments;
   std::optional<std::filesystem::path> input;   // /dev/null when unset
   std::optional<std::filesystem::path> output;  // standard output goes here instead
+  // Standard output is a pipe whose reader has already left, as `| head`
+  // leaves it; or with -l FIFO, something reads there.
+  bool outputReaderGone = false;
+  test::ChildSetup setup;
 };
 
 ChildResult runProgram(const ProgramRun& run);
