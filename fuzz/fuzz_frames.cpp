@@ -69,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     monitor.linkLayer = linkLayer;
     configure(options, monitor, settings, logRecord);
     while (!input.done()) feedFrame(monitor, input.nextRecord());
+    // As the programs end a capture: what the log holds is pushed out, and
+    // a log that fails only now is reported then.
+    flushOutputs(monitor);
     if (std::fflush(consoleStream) != 0) fail("the console stream refused a write");
     checkConsole(consoleRecord);
   }
