@@ -1,4 +1,5 @@
-# Thin wrapper over CMake. `make run ARGS="-i 2 -l traffic.log"`, `make test`,
+# Thin wrapper over CMake. `make run ARGS=-d` then `make run ARGS="-i N -l traffic.log"`
+# (N: the device's number in the list -d prints), `make test`,
 # `make install [PREFIX=/usr/local] [DESTDIR=]`, `make package`,
 # `make bench` (measures against tcpdump, writes bench/RESULTS.md; needs root
 # for the live part).
@@ -32,7 +33,10 @@ build: configure
 test-deps:
 	@scripts/install-deps.sh test
 
-run: build
+# Only the programs: the test suite takes minutes to build, the programs
+# seconds.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target vestrel vestrel-read
 	$(BUILD_DIR)/vestrel $(ARGS)
 
 test: test-deps build

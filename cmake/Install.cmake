@@ -1,6 +1,6 @@
 # What `cmake --install` and the Debian package put on a system: the two
-# programs and their manual pages. The capture generator is a development
-# tool and stays in the build tree.
+# programs, their manual pages and the copyright file. The capture generator
+# is a development tool and stays in the build tree.
 include(GNUInstallDirs)
 
 install(TARGETS vestrel vestrel-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -25,14 +25,26 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The licence in the machine-readable form Debian asks of a package's
+# copyright file: the text after LICENSE's copyright line, each line indented
+# by one blank, an empty line written as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)
+string(REGEX REPLACE "^.*Copyright [^\n]*\n" "" license_text "${license_text}")
+string(STRIP "${license_text}" license_text)
+string(REPLACE "\n" "\n " license_text " ${license_text}")
+string(REPLACE "\n \n" "\n .\n" VESTREL_LICENSE_TEXT "${license_text}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # `make package` (cpack -G DEB): a Debian package of the installed files,
 # its library dependencies found by dpkg-shlibdeps.
-set(VESTREL_MAINTAINER "Vestrel developers <vestrel@localhost>"
-    CACHE STRING "Maintainer named in the Debian package")
+include(${CMAKE_CURRENT_LIST_DIR}/Maintainer.cmake)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vestrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT ${VESTREL_MAINTAINER})
+set(CPACK_PACKAGE_CONTACT "${VESTREL_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VESTREL_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console monitor for BNCS chat traffic on TCP port 6112")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Vestrel captures the TCP traffic of a network device and prints every\n"

@@ -54,7 +54,33 @@ else
     exit 1
 fi
 
+# Another package manager at work (an unattended upgrade, apt in another
+# terminal) holds its locks for a while: wait for it rather than fail.
+# apt-get waits for dpkg's lock itself; the lock on the package lists that
+# `update` takes it does not wait for (apt 2.6), so that is retried here.
+lock_seconds=300
+retry_seconds=5
+
+update_package_lists() {
+    waited=0
+    while ! report=$($sudo env LC_ALL=C apt-get -o DPkg::Lock::Timeout=$lock_seconds update -qq 2>&1); do
+        case "$report" in
+            *"Could not get lock"*) ;;
+            *) printf '%s\n' "$report" >&2; return 1 ;;
+        esac
+        if [ "$waited" -ge "$lock_seconds" ]; then
+            printf '%s\n' "$report" >&2
+            return 1
+        fi
+        [ "$waited" -gt 0 ] || echo "install-deps: waiting for another package manager to finish" >&2
+        sleep "$retry_seconds"
+        waited=$((waited + retry_seconds))
+    done
+    [ -z "$report" ] || printf '%s\n' "$report"
+}
+
 echo "install-deps: installing$missing"
-$sudo apt-get update -qq
+update_package_lists
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=$lock_seconds \
+    install -y -qq --no-install-recommends $missing

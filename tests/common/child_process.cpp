@@ -81,6 +81,12 @@ bool enterConfinedRoot(const char* idMap, const char* groupMap) {
          unshare(CLONE_NEWNET) == 0;
 }
 
+// Maps the test's own user and group to root in the new user namespace.
+struct OwnIdMaps {
+  std::string users = "0 " + std::to_string(geteuid()) + " 1\n";
+  std::string groups = "0 " + std::to_string(getegid()) + " 1\n";
+};
+
 bool becomeUser(uid_t uid, gid_t gid) {
   return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0;
 }
@@ -99,8 +105,7 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   envp.reserve(environment.size() + 1);
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  const std::string idMap = "0 " + std::to_string(geteuid()) + " 1\n";
-  const std::string groupMap = "0 " + std::to_string(getegid()) + " 1\n";
+  const OwnIdMaps maps;
 
   const pid_t child = fork();
   if (child != 0) return child;
@@ -113,7 +118,7 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
     close(file);
   }
   for (const int descriptor : setup.closedDescriptors) close(descriptor);
-  if (setup.confinedRoot && !enterConfinedRoot(idMap.c_str(), groupMap.c_str())) {
+  if (setup.confinedRoot && !enterConfinedRoot(maps.users.c_str(), maps.groups.c_str())) {
     failInChild("test: cannot enter a user namespace of its own\n", 126);
   }
   if (setup.runAs && !becomeUser(setup.runAs->uid, setup.runAs->gid)) {
@@ -129,6 +134,23 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
   static_cast<void>(signal(SIGTERM, SIG_DFL));
   execve(argv[0], argv.data(), envp.data());
   failInChild("test: cannot exec the program\n", 127);
+}
+
+std::optional<std::string> confinedRootProblem() {
+  const OwnIdMaps maps;
+  const pid_t child = fork();
+  if (child == 0) {
+    // A short write with no error leaves errno 0; that still failed.
+    const bool entered = enterConfinedRoot(maps.users.c_str(), maps.groups.c_str());
+    _exit(entered ? 0 : errno != 0 ? errno : EPERM);
+  }
+  if (child < 0) return std::string("cannot start a child: ") + std::strerror(errno);
+  int waitStatus = 0;
+  // The child makes a few system calls and ends.
+  if (waitpid(child, &waitStatus, 0) != child) return std::string("cannot wait for a child: ") + std::strerror(errno);
+  if (!WIFEXITED(waitStatus)) return "the child trying it ended with " + describeStatus(waitStatus);
+  if (WEXITSTATUS(waitStatus) == 0) return std::nullopt;
+  return std::string("cannot enter a user namespace of its own: ") + std::strerror(WEXITSTATUS(waitStatus));
 }
 
 std::string describeStatus(int waitStatus) {

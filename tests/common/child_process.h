@@ -48,6 +48,11 @@ struct ChildSetup {
 pid_t spawnChild(const std::vector<std::string>& arguments, int input, int output, int error,
                  const ChildSetup& setup = {});
 
+// Nothing when a child can enter the confined root of ChildSetup; otherwise
+// why not (the kernel refuses a user namespace inside a chroot, or when they
+// are turned off).
+std::optional<std::string> confinedRootProblem();
+
 // "exit 0", "signal 11", ... for a status from waitpid.
 std::string describeStatus(int waitStatus);
 

@@ -135,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, EveryManualPage,
 // an escape not known here fails the case rather than pass unchecked.
 std::string unescape(const std::string& line, std::string& unknown) {
   static const std::pair<std::string_view, std::string_view> kEscapes[] = {
-      {"\\-", "-"}, {"\\e", "\\"}, {"\\&", ""}, {"\\ ", " "}, {"\\(aq", "'"}, {"\\(:y", "\xFF"}};
+      {"\\-", "-"},   {"\\e", "\\"},     {"\\&", ""},  {"\\ ", " "},
+      {"\\(aq", "'"}, {"\\(:y", "\xFF"}, {"\\fI", ""}, {"\\fP", ""}};
   std::string text;
   for (size_t at = 0; at < line.size();) {
     const auto* const escape = std::find_if(std::begin(kEscapes), std::end(kEscapes), [&](const auto& pair) {

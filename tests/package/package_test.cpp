@@ -3,6 +3,7 @@
 // programs run from there print what the build's programs print.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -31,6 +32,7 @@ std::set<std::string> filesUnder(const std::filesystem::path& root) {
 const std::set<std::string> kInstalledFiles = {
     "usr/bin/vestrel",
     "usr/bin/vestrel-read",
+    "usr/share/doc/vestrel/copyright",
     "usr/share/man/man1/vestrel.1.gz",
     "usr/share/man/man1/vestrel-read.1.gz",
 };
@@ -57,6 +59,27 @@ void expectManualPages(const std::filesystem::path& root) {
     expectSuccess(unpacked, page);
     EXPECT_EQ(unpacked.output, readFile(std::filesystem::path(kSourceDir) / "man" / page)) << page;
   }
+}
+
+// Debian's machine-readable copyright file: its licence is LICENSE's text
+// (from the permission on), each line indented by a blank, " ." for an
+// empty line.
+void expectCopyright(const std::filesystem::path& root) {
+  const std::vector<std::string> lines = splitLines(readFile(root / "usr/share/doc/vestrel/copyright"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/");
+  const auto license = std::find(lines.begin(), lines.end(), "License: Expat");
+  ASSERT_NE(license, lines.end());
+  EXPECT_NE(std::find(lines.begin(), license, "Copyright: 2026 The Vestrel developers"), license);
+  EXPECT_NE(
+      std::find_if(lines.begin(), license, [](const auto& line) { return line.find("MIT") != std::string::npos; }),
+      license);
+  std::string text;
+  for (auto line = std::next(license); line != lines.end(); ++line)
+    text += (*line == " ." ? "" : line->substr(1)) + "\n";
+  const std::string source = readFile(std::filesystem::path(kSourceDir) / "LICENSE");
+  EXPECT_TRUE(source.starts_with("MIT License\n"));
+  EXPECT_EQ(text, source.substr(source.find("Permission is hereby granted")));
 }
 
 // The installed programs work from where they were put and print what the
@@ -109,7 +132,7 @@ TEST_F(DebianPackage, ControlFieldsNameTheProjectAndItsLibraries) {
   EXPECT_EQ(fields["Section"], "net");
   EXPECT_EQ(fields["Architecture"] + "\n", architecture);
   EXPECT_EQ(deb().filename().string(), "vestrel_" + kVersion + "_" + fields["Architecture"] + ".deb");
-  EXPECT_NE(fields["Maintainer"].find('<'), std::string::npos) << fields["Maintainer"];
+  EXPECT_EQ(fields["Maintainer"], VESTREL_PACKAGE_MAINTAINER);
   EXPECT_NE(fields["Description"].find("6112"), std::string::npos) << fields["Description"];
   // Computed by dpkg-shlibdeps from the programs, so it names the capture
   // library's package with a version.
@@ -123,6 +146,7 @@ TEST_F(DebianPackage, ShipsTheProgramsAndManualPagesThatWork) {
   expectSuccess(runTool("dpkg-deb", {"-x", deb().string(), root.path().string()}), "dpkg-deb -x");
   EXPECT_EQ(filesUnder(root.path()), kInstalledFiles);
   expectManualPages(root.path());
+  expectCopyright(root.path());
   expectWorkingPrograms(root.path());
 }
 
@@ -139,6 +163,7 @@ TEST(InstallStep, PutsTheSameFilesUnderDestdir) {
   expectSuccess(installed, "cmake --install");
   EXPECT_EQ(filesUnder(root.path()), kInstalledFiles);
   expectManualPages(root.path());
+  expectCopyright(root.path());
   expectWorkingPrograms(root.path());
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <utility>
 
 #include "decode/client_decoders.h"
@@ -97,6 +98,30 @@ TEST(ReadmeLogExcerpt, IsPartOfTheSampleLog) {
   EXPECT_NE(excerpt.find('\xFF'), std::string::npos);
   const std::string log = readFile(std::string(VESTREL_SOURCE_DIR) + "/tests/read/golden/chat-session.log");
   EXPECT_NE(log.find(excerpt), std::string::npos) << excerpt;
+}
+
+// Device numbers differ from machine to machine: every example takes the
+// number from the list -d prints (N), none names a number of its own.
+TEST(DeviceNumbers, ComeFromTheListInEveryDocument) {
+  const std::string source = VESTREL_SOURCE_DIR;
+  for (const std::string& document : {source + "/README.md", source + "/man/vestrel.1"}) {
+    std::string text = readFile(document);
+    for (const std::string_view escape : {"\\fI", "\\fP"}) {
+      for (size_t at; (at = text.find(escape)) != std::string::npos;) text.erase(at, escape.size());
+    }
+    for (size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);
+    const std::regex ownNumber(R"(-i +[0-9])");
+    EXPECT_FALSE(std::regex_search(text, ownNumber)) << document;
+    EXPECT_NE(text.find("vestrel -d"), std::string::npos) << document;
+    EXPECT_NE(text.find("-i N"), std::string::npos) << document;
+  }
+}
+
+// A fresh system lacks the capture library: apt installs it with the package.
+TEST(ReadmeInstalling, InstallsThePackageWithApt) {
+  const std::string readme = readFile(VESTREL_README);
+  EXPECT_NE(readme.find("sudo apt install ./build/vestrel_" VESTREL_PROJECT_VERSION "_"), std::string::npos);
+  EXPECT_EQ(readme.find("sudo dpkg -i"), std::string::npos);
 }
 
 }  // namespace
