@@ -3,6 +3,7 @@
 // running program's credentials are read from /proc.
 #include <grp.h>
 #include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -166,17 +167,25 @@ class RootViaSudoFromRootTest : public DroppedPrivilegesTest {
 
 TEST_F(RootViaSudoFromRootTest, BecomesNobody) { expectRunningAs(nobody()); }
 
-// The log is opened before the drop, in a directory only root may write.
+// The log is opened before the drop, as the user who ran sudo would open
+// it, and written after it.
 class LogAfterDropTest : public DroppedPrivilegesTest {
  protected:
+  void SetUp() override {
+    fs::permissions(scratch_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    ASSERT_TRUE(fs::create_directory(logDirectory_));
+    ASSERT_EQ(chown(logDirectory_.c_str(), 1234, 1234), 0);
+    DroppedPrivilegesTest::SetUp();
+  }
   std::vector<std::string> captureOptions() const override { return {"-l", logPath_.string()}; }
   test::ChildSetup childSetup() const override { return withSudoIds("1234", "1234"); }
 
   ScratchDirectory scratch_;
-  fs::path logPath_ = scratch_.path() / "traffic.log";
+  fs::path logDirectory_ = scratch_.path() / "logs";
+  fs::path logPath_ = logDirectory_ / "traffic.log";
 };
 
-TEST_F(LogAfterDropTest, KeepsWritingTheLogOpenedAsRoot) {
+TEST_F(LogAfterDropTest, KeepsWritingTheLogOpenedBeforeTheDrop) {
   expectRunningAs(sudoUser(1234, 1234));
   ChatConnection chat = connect();
   chat.clientSends(ping(3));
