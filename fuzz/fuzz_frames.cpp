@@ -44,7 +44,7 @@ void feedFrame(Monitor& monitor, std::span<const uint8_t> bytes) {
 }
 
 void checkConsole(const StreamRecord& console) {
-  if (console.rawControl) fail("a control byte reached the console unescaped");
+  if (console.rawControl) fail("a control byte or malformed UTF-8 reached the console unescaped");
   if (console.written > 0 && console.last != '\n') fail("the console output does not end its last line");
 }
 

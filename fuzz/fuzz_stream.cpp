@@ -30,7 +30,7 @@ void decodeOneWay(const std::vector<uint8_t>& message, bool sent, bool showUnkno
   // The recording stream updates console as decodeDetails writes.
   // cppcheck-suppress knownConditionTrueFalse
   if (console.written == before || console.last != '\n') fail("a decoder left its line unfinished");
-  if (console.rawControl) fail("a control byte reached the console unescaped");
+  if (console.rawControl) fail("a control byte or malformed UTF-8 reached the console unescaped");
 }
 
 void dumpBothWays(const std::vector<uint8_t>& message) {

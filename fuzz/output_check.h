@@ -9,13 +9,26 @@
 
 namespace vestrel::fuzz {
 
+// Where a stream stands inside a UTF-8 character, which one write may
+// begin and the next one end.
+struct Utf8Progress {
+  uint8_t bytesOwed = 0;
+  // The range the next byte must fall in.
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+  uint32_t codePoint = 0;
+};
+
 // What went through a stream so far.
 struct StreamRecord {
   size_t written = 0;
   char last = '\0';
-  // A control byte other than tab and newline, or DEL: text from the
-  // network reached the terminal unescaped.
+  // Text from the network reached the terminal unescaped: a control byte
+  // other than tab and newline, DEL, a C1 control (U+0080-U+009F) or a
+  // bidirectional override (U+202A-U+202E, U+2066-U+2069) in UTF-8, or a
+  // byte that is no part of well-formed UTF-8.
   bool rawControl = false;
+  Utf8Progress utf8;
   // Writes fail once this many bytes have gone through.
   size_t limit = SIZE_MAX;
 };

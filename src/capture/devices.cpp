@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 
+#include "decode/output_forms.h"
 #include "stream/console.h"
 
 namespace vestrel {
@@ -34,8 +35,10 @@ const pcap_if* DeviceList::at(size_t position) const {
   return device;
 }
 
+// A description is the system's text, not the network's, but it may hold
+// any byte all the same.
 const char* displayName(const pcap_if& device) {
-  return device.description != nullptr ? device.description : device.name;
+  return consoleSafe(device.description != nullptr ? device.description : device.name);
 }
 
 std::optional<size_t> chooseDevice(int32_t deviceNumber, size_t count) {

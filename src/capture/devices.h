@@ -32,7 +32,8 @@ class DeviceList {
   std::string error_;
 };
 
-// The description when the device has one, otherwise its name.
+// The description when the device has one, otherwise its name, made safe
+// for the terminal as consoleSafe does; valid until its next call.
 const char* displayName(const pcap_if& device);
 
 // The 0-based position that a device number picks in a list of count

@@ -12,6 +12,85 @@ namespace {
 
 bool isControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
 
+// Blank to tilde: most texts hold nothing else and are copied as they are.
+bool isPlainAscii(char character) { return static_cast<uint8_t>(character - 0x20) < 0x5F; }
+
+// The well-formed UTF-8 sequences by lead byte, and the range of the byte
+// after it; any further bytes are 80..BF. The narrow ranges shut out
+// overlong forms (E0, F0), surrogates (ED) and code points past U+10FFFF (F4).
+struct Utf8Lead {
+  uint8_t firstLead;
+  uint8_t lastLead;
+  size_t length;
+  uint8_t secondLow;
+  uint8_t secondHigh;
+};
+
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF}, {0xED, 0xED, 3, 0x80, 0x9F},
+    {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF}, {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
+const Utf8Lead* findUtf8Lead(uint8_t byte) {
+  for (const Utf8Lead& lead : kUtf8Leads) {
+    if (byte >= lead.firstLead && byte <= lead.lastLead) return &lead;
+  }
+  return nullptr;
+}
+
+struct Utf8Character {
+  size_t length;  // 0: the front byte starts no well-formed sequence
+  char32_t codePoint;
+};
+
+// The character that text (not empty, its front byte 0x80 or above) opens.
+Utf8Character frontCharacter(std::string_view text) {
+  const auto leadByte = static_cast<uint8_t>(text.front());
+  const Utf8Lead* lead = findUtf8Lead(leadByte);
+  if (lead == nullptr || text.size() < lead->length) return {0, 0};
+  char32_t codePoint = leadByte & (0x7F >> lead->length);
+  for (size_t index = 1; index < lead->length; ++index) {
+    const auto byte = static_cast<uint8_t>(text[index]);
+    const uint8_t low = index == 1 ? lead->secondLow : 0x80;
+    const uint8_t high = index == 1 ? lead->secondHigh : 0xBF;
+    if (byte < low || byte > high) return {0, 0};
+    codePoint = codePoint << 6 | (byte & 0x3F);
+  }
+  return {lead->length, codePoint};
+}
+
+// C1 controls (U+009B is CSI, U+009D OSC) drive a terminal as ESC sequences
+// do; the bidirectional overrides make a line read otherwise than its bytes.
+bool drivesTheTerminal(char32_t codePoint) {
+  return (codePoint >= 0x80 && codePoint <= 0x9F) || (codePoint >= 0x202A && codePoint <= 0x202E) ||
+         (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
+// The bytes from text[at] on that go together, and whether they may reach
+// the terminal as they are.
+struct TextUnit {
+  size_t length;
+  bool printable;
+};
+
+TextUnit unitAt(std::string_view text, size_t at) {
+  const auto byte = static_cast<uint8_t>(text[at]);
+  if (byte < 0x80) return {1, !isControl(byte)};
+  const Utf8Character character = frontCharacter(text.substr(at));
+  if (character.length == 0) return {1, false};
+  return {character.length, !drivesTheTerminal(character.codePoint)};
+}
+
+void appendEscaped(std::string& out, std::string_view bytes) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  for (const char character : bytes) {
+    const auto byte = static_cast<uint8_t>(character);
+    out += "\\x";
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
+  }
+}
+
 // Up to four bytes, stopping at the first zero, as "%4.4s" reads them.
 std::string_view fourCharCode(const uint8_t (&bytes)[4]) {
   size_t length = 0;
@@ -38,25 +117,24 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code) {
 }
 
 const char* consoleSafe(std::string_view raw) {
-  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   // One buffer for the whole run: texts are printed one at a time, and its
   // capacity settles at the longest text seen.
   static std::string safe;
-  // Most texts have no control byte at all: one copy.
-  if (std::none_of(raw.begin(), raw.end(), [](char character) { return isControl(static_cast<uint8_t>(character)); })) {
+  // Most texts are plain ASCII: one scan, one copy.
+  if (std::all_of(raw.begin(), raw.end(), isPlainAscii)) {
     safe.assign(raw);
     return safe.c_str();
   }
   safe.clear();
-  for (const char character : raw) {
-    const auto byte = static_cast<uint8_t>(character);
-    if (isControl(byte)) {
-      safe += "\\x";
-      safe += kHexDigits[byte >> 4];
-      safe += kHexDigits[byte & 0x0F];
+  for (size_t at = 0; at < raw.size();) {
+    const TextUnit unit = unitAt(raw, at);
+    const std::string_view bytes = raw.substr(at, unit.length);
+    if (unit.printable) {
+      safe += bytes;
     } else {
-      safe += character;
+      appendEscaped(safe, bytes);
     }
+    at += unit.length;
   }
   return safe.c_str();
 }

@@ -30,8 +30,18 @@ struct CodeTable {
 // The row's text for code, or nullptr.
 const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
 
-// Network text with every byte below 0x20 and 0x7F written as \xHH, so a
-// peer cannot drive the terminal. Valid until the next call.
+// Network text made safe for the terminal: well-formed UTF-8 prints as it
+// is, and these bytes are written as \xHH (upper-case hex) each, so a peer
+// cannot drive the terminal or disguise a line:
+// - bytes below 0x20, and 0x7F;
+// - every byte of a C1 control in UTF-8 (U+0080-U+009F: C2 80..C2 9F);
+// - every byte of a bidirectional override or isolate (U+202A-U+202E,
+//   U+2066-U+2069);
+// - every byte that is not part of a well-formed UTF-8 sequence: stray
+//   continuation bytes, leads C0, C1 and F5..FF, overlong forms,
+//   surrogates, code points past U+10FFFF, sequences cut short (a text
+//   shortened inside a character shows its cut bytes escaped).
+// Valid until the next call.
 const char* consoleSafe(std::string_view raw);
 
 // A dword printed with format's one numeric conversion ("0x%X", "%u", ...);

@@ -77,7 +77,7 @@ std::vector<DetailCase> commandCases() {
 }
 
 // -u alone leaves texts cut; the cut counts bytes, so it may split a UTF-8
-// character.
+// character, whose bytes before the cut then print escaped.
 DetailCase eventTextCuts() {
   const std::string fifteen = "123456789012345";
   const auto line = [](std::string_view text) {
@@ -87,7 +87,7 @@ DetailCase eventTextCuts() {
           {"-u"},
           {{Side::Server, all({chatEvent(5, "bob", fifteen), chatEvent(5, "bob", fifteen + "6"),
                                chatEvent(5, "bob", fifteen + "67"), chatEvent(5, "bob", fifteen + "\xC3\xA9")})}},
-          line(fifteen) + line(fifteen + "6 [...]") + line(fifteen + "6 [...]") + line(fifteen + "\xC3 [...]")};
+          line(fifteen) + line(fifteen + "6 [...]") + line(fifteen + "6 [...]") + line(fifteen + "\\xC3 [...]")};
 }
 
 // Numbers past the end read as 0, byte runs stop, texts end with the message.

@@ -104,8 +104,8 @@ uint32_t bodyNumber(const Bytes& body, size_t at) {
 std::string printed(const char* pattern, uint32_t value) { return test::printfText(pattern, value); }
 
 // Details of a server message whose body holds only bytes 0xFD to 0xFF: no
-// text ends inside it, no event id is known, and only an empty body makes a
-// result 0.
+// text ends inside it, no event id is known, only an empty body makes a
+// result 0, and no such byte is UTF-8, so a text shows each as \xHH.
 std::string serverDetails(uint8_t id, const Bytes& body) {
   switch (id) {
     case 0x25: return printed("Ping value: 0x%X\n", bodyNumber(body, 0));
@@ -113,7 +113,8 @@ std::string serverDetails(uint8_t id, const Bytes& body) {
       return body.empty() ? "Result: 0x0 (Success)\n" : printed("Result: 0x%X (Failed)\n", bodyNumber(body, 0));
     case 0x0F: {
       // The user name runs from after the twelve skipped bytes to the end.
-      const std::string user = body.size() > 24 ? std::string(body.begin() + 24, body.end()) : "";
+      std::string user;
+      for (size_t at = 24; at < body.size(); ++at) user += printed("\\x%2.2X", body[at]);
       return printed("EID_UNK0x%8.8X, ", bodyNumber(body, 0)) + printed("Flags: 0x%.2X, ", bodyNumber(body, 4)) +
              printed("Ping: %u, ", bodyNumber(body, 8)) + "User: " + user + ", Text: \n";
     }

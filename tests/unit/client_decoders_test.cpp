@@ -62,9 +62,10 @@ CLIENT_CASES(ChatCommandLength,
              DecoderCase{"FortyBytesWithFullStrings", msg(0x0E, cstr(digits(40))), kFull, digits(40) + "\n"},
              DecoderCase{"TwoHundredBytesWithFullStrings", msg(0x0E, cstr(digits(200))), kFull, digits(200) + "\n"},
              DecoderCase{"ThirtyThreeBytesWithFullStrings", msg(0x0E, cstr(digits(33))), kFull, digits(33) + "\n"},
-             // Bytes are counted, not characters: 20 two-byte letters are 40 bytes.
+             // Bytes are counted, not characters: 20 two-byte letters are 40
+             // bytes, and the half letter left at the cut is shown escaped.
              DecoderCase{"CountsBytesNotCharacters", msg(0x0E, cstr(repeated("\xC3\xA9", 20))), kPlain,
-                         repeated("\xC3\xA9", 16) + "\xC3 [...]\n"});
+                         repeated("\xC3\xA9", 16) + "\\xC3 [...]\n"});
 
 // Network text cannot drive the terminal: control bytes print as \xHH, after
 // the cut, so a cut never splits an escape.

@@ -211,6 +211,9 @@ TEST(DeviceDisplayName, DescriptionWhenPresentElseName) {
   EXPECT_STREQ(displayName(device), "eth0");
   device.description = description;
   EXPECT_STREQ(displayName(device), "Ethernet adapter");
+  char hostile[] = "eth\x1B[2J\xC2\x9B";
+  device.description = hostile;
+  EXPECT_STREQ(displayName(device), "eth\\x1B[2J\\xC2\\x9B");
 }
 
 TEST(UsageText, NamesTheProgramAndEveryOption) {

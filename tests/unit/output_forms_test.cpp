@@ -79,7 +79,7 @@ void PrintTo(const SafeTextCase& c, std::ostream* out) { *out << c.name; }
 
 class ConsoleSafe : public ::testing::TestWithParam<SafeTextCase> {};
 
-TEST_P(ConsoleSafe, EscapesOnlyControlBytes) { EXPECT_STREQ(consoleSafe(GetParam().raw), GetParam().shown); }
+TEST_P(ConsoleSafe, EscapesWhatCouldDriveTheTerminal) { EXPECT_STREQ(consoleSafe(GetParam().raw), GetParam().shown); }
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ConsoleSafe,
@@ -87,8 +87,39 @@ INSTANTIATE_TEST_SUITE_P(
                       SafeTextCase{"Escape", "\x1B[2J", "\\x1B[2J"},
                       SafeTextCase{"FirstAndLastControl", std::string("\x01\x1F", 2), "\\x01\\x1F"},
                       SafeTextCase{"BlankIsPrintable", " ", " "}, SafeTextCase{"Delete", "\x7F", "\\x7F"},
-                      SafeTextCase{"HighBytesKept", "\x80\xC3\xA9\xFF", "\x80\xC3\xA9\xFF"},
+                      SafeTextCase{"StrayBytesAroundALetter", "\x80\xC3\xA9\xFF", "\\x80\xC3\xA9\\xFF"},
                       SafeTextCase{"BackslashKept", "a\\x1B", "a\\x1B"}, SafeTextCase{"PercentKept", "100%s", "100%s"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Beyond ASCII: C1 controls and bidirectional overrides in UTF-8, and every
+// byte that is not well-formed UTF-8, print escaped; other characters print.
+INSTANTIATE_TEST_SUITE_P(
+    Utf8, ConsoleSafe,
+    ::testing::Values(
+        // CSI K erases the line; OSC 0 sets the window title.
+        SafeTextCase{"CsiAsUtf8", "eve\xC2\x9BK", "eve\\xC2\\x9BK"},
+        SafeTextCase{"CsiAsOneByte", "eve\x9BK", "eve\\x9BK"},
+        SafeTextCase{"OscAsUtf8",
+                     "\xC2\x9D"
+                     "0;x\x07",
+                     "\\xC2\\x9D0;x\\x07"},
+        SafeTextCase{"FirstOverrideU202A", "\xE2\x80\xAAx", "\\xE2\\x80\\xAAx"},
+        SafeTextCase{"LastOverrideU202EBeforeU202F", "\xE2\x80\xAE\xE2\x80\xAF", "\\xE2\\x80\\xAE\xE2\x80\xAF"},
+        SafeTextCase{"FirstIsolateU2066AfterU2065", "\xE2\x81\xA5\xE2\x81\xA6", "\xE2\x81\xA5\\xE2\\x81\\xA6"},
+        SafeTextCase{"LastIsolateU2069", "\xE2\x81\xA9", "\\xE2\\x81\\xA9"},
+        // Korean, Cyrillic, accented Latin and a four-byte emoji around an override.
+        SafeTextCase{"LettersKeptAroundAnOverride",
+                     "\xED\x95\x9C\xEA\xB8\x80 \xD0\x96\xD0\xB5\xD0\xBD\xD1\x8F\xE2\x80\xAE"
+                     "Ren\xC3\xA9 \xF0\x9F\x98\x80",
+                     "\xED\x95\x9C\xEA\xB8\x80 \xD0\x96\xD0\xB5\xD0\xBD\xD1\x8F\\xE2\\x80\\xAE"
+                     "Ren\xC3\xA9 \xF0\x9F\x98\x80"},
+        SafeTextCase{"C1EdgesAndTheNextKept", "\xC2\x80\xC2\x9F\xC2\xA0", "\\xC2\\x80\\xC2\\x9F\xC2\xA0"},
+        SafeTextCase{"OverlongSlashes", "\xC0\xAF\xE0\x80\xAF\xF0\x80\x80\xAF",
+                     "\\xC0\\xAF\\xE0\\x80\\xAF\\xF0\\x80\\x80\\xAF"},
+        SafeTextCase{"Surrogate", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
+        SafeTextCase{"PastU10FFFFAndLeadF5", "\xF4\x90\x80\x80\xF5\x80\x80\x80",
+                     "\\xF4\\x90\\x80\\x80\\xF5\\x80\\x80\\x80"},
+        SafeTextCase{"CutShortInsideAndAtTheEnd", "\xE2\x82x\xF0\x9F\x98", "\\xE2\\x82x\\xF0\\x9F\\x98"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LookUpText, FindsRowsAndNothingElse) {

@@ -83,7 +83,10 @@ SERVER_CASES(ChatEventTextLength,
              DecoderCase{"UserNameNeverCut", chatEvent(5, digits(40), "x"), kPlain,
                          "EID_TALK, Flags: 0x00, Ping: 32, User: " + digits(40) + ", Text: x\n"},
              DecoderCase{"CutBeforeEscaping", chatEvent(5, "bob", digits(15) + "\n" + digits(9)), kPlain,
-                         "EID_TALK, Flags: 0x00, Ping: 32, User: bob, Text: " + digits(15) + "\\x0A [...]\n"});
+                         "EID_TALK, Flags: 0x00, Ping: 32, User: bob, Text: " + digits(15) + "\\x0A [...]\n"},
+             // A Korean letter is three bytes; the two before the cut are no character.
+             DecoderCase{"CutInsideACharacter", chatEvent(5, "bob", digits(14) + "\xED\x95\x9C!"), kPlain,
+                         "EID_TALK, Flags: 0x00, Ping: 32, User: bob, Text: " + digits(14) + "\\xED\\x95 [...]\n"});
 
 // The list ends at an empty name; names go four to a line.
 SERVER_CASES(ChannelList, DecoderCase{"OneName", msg(0x0B, cstr("Lobby") + cstr("")), kPlain, "Channels: Lobby.\n"},
