@@ -11,6 +11,7 @@
 #include "capture/capture_filter.h"
 #include "capture/devices.h"
 #include "capture/privileges.h"
+#include "decode/output_forms.h"
 #include "stream/console.h"
 #include "stream/segment_handler.h"
 
@@ -138,7 +139,7 @@ void keepOnlyChatFrames(pcap_t* capture) {
 int runCapture(Options& options) {
   DeviceList devices;
   if (!devices.ok()) {
-    consolePrint("Error obtaining device list: %s\n", devices.error().c_str());
+    consolePrint("Error obtaining device list: %s\n", consoleSafe(devices.error()));
     return 0;
   }
   if (devices.size() == 0) {
@@ -155,7 +156,8 @@ int runCapture(Options& options) {
   std::string error;
   const OwnedCapture capture = openDevice(device.name, error);
   if (!capture) {
-    consolePrint("Unable to open the interface: %s\n", error.c_str());
+    // The library's text names the device, which may hold any byte.
+    consolePrint("Unable to open the interface: %s\n", consoleSafe(error));
     return 0;
   }
   keepOnlyChatFrames(capture.get());

@@ -50,7 +50,7 @@ std::optional<size_t> chooseDevice(int32_t deviceNumber, size_t count) {
 void printDeviceList() {
   const DeviceList devices;
   if (!devices.ok()) {
-    consolePrint("Error obtaining device list: %s\n", devices.error().c_str());
+    consolePrint("Error obtaining device list: %s\n", consoleSafe(devices.error()));
     return;
   }
   int number = 1;
