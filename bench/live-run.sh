@@ -2,7 +2,11 @@
 # One live run, inside a network namespace of its own (run it under
 # unshare -n): TOOL captures on lo while vestrel-flood sends, then one row
 # of the live table is printed.
-#   live-run.sh BUILD_DIR vestrel|tcpdump packed|nodelay RATE SECONDS WORK_DIR
+#   live-run.sh BUILD_DIR vestrel|tcpdump packed|nodelay|bulk RATE SECONDS WORK_DIR [VESTREL]
+# Mode bulk sends the chat one segment a message (as nodelay) beside a
+# flat-out transfer on 127.0.0.1:5000, and prints a row of the bulk table.
+# VESTREL is the capture program to run for tool vestrel (default
+# BUILD_DIR/vestrel), such as an earlier build to compare with.
 set -eu
 build=$1
 tool=$2
@@ -10,6 +14,8 @@ mode=$3
 rate=$4
 seconds=$5
 work=$6
+vestrel=${7:-$build/vestrel}
+bulk_port=5000
 out="$work/live.out"
 err="$work/live.err"
 
@@ -31,8 +37,8 @@ wait_for() {
 }
 
 if [ "$tool" = vestrel ]; then
-    number=$("$build/vestrel" -d | sed -n 's/^\([0-9]*\)\. lo$/\1/p')
-    "$build/vestrel" -i "$number" >"$out" 2>"$err" &
+    number=$("$vestrel" -d | sed -n 's/^\([0-9]*\)\. lo$/\1/p')
+    "$vestrel" -i "$number" >"$out" 2>"$err" &
     pid=$!
     wait_for "$out" "^Monitoring"
 else
@@ -45,9 +51,14 @@ fi
 # (it saw no SYN and lost the first messages when the flood began at once).
 sleep 1
 
-nodelay=""
-[ "$mode" = nodelay ] && nodelay="--nodelay"
-flood=$("$build/vestrel-flood" --rate "$rate" --seconds "$seconds" $nodelay)
+case "$mode" in
+    packed) extra="" ;;
+    nodelay) extra="--nodelay" ;;
+    bulk) extra="--nodelay --bulk-port $bulk_port" ;;
+    *) echo "live-run: unknown mode '$mode'" >&2; exit 2 ;;
+esac
+# shellcheck disable=SC2086
+flood=$("$build/vestrel-flood" --rate "$rate" --seconds "$seconds" $extra)
 
 # The capture may still be working through what the kernel holds (and
 # tcpdump takes a partly filled kernel block only after its 1 s read
@@ -66,6 +77,8 @@ while [ "$calm" -lt 5 ] && [ "$tries" -lt 600 ]; do
     tries=$((tries + 1))
     sleep 0.1
 done
+# The capture's own CPU time (user + system), taken just before it stops.
+cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$pid/stat")
 kill -INT "$pid"
 wait "$pid" || true
 
@@ -84,4 +97,9 @@ else
     dropped=$(sed -n 's/^\([0-9]*\) packets\{0,1\} dropped by kernel.*/\1/p' "$err")
 fi
 [ "$rate" = 0 ] && rate=max
-echo "| $tool | $mode | $rate | $achieved | $sent | $segments | $resent | $seen | ${dropped:-0} |"
+if [ "$mode" = bulk ]; then
+    bulk=$(echo "$flood" | sed -n 's/.*bulk=\([0-9]*\).*/\1/p')
+    echo "| $tool | $rate | $sent | $seen | ${dropped:-0} | $cpu | $(awk -v b="$bulk" 'BEGIN { printf "%.0f", b / 1e6 }') |"
+else
+    echo "| $tool | $mode | $rate | $achieved | $sent | $segments | $resent | $seen | ${dropped:-0} |"
+fi

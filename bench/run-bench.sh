@@ -5,7 +5,11 @@
 # micro_bench (cmake -DVESTREL_BUILD_BENCH=ON; `make bench` does it all).
 # Settings from the environment: BENCH_RUNS (offline runs per tool, default
 # 5), BENCH_SECONDS (live flood length, default 3), BENCH_RATES (live rates
-# in messages per second, 0 meaning as fast as possible).
+# in messages per second, 0 meaning as fast as possible); for the chat beside
+# a bulk transfer: BENCH_BULK_RUNS (runs per capture program, default 2),
+# BENCH_BULK_SECONDS (default 4), BENCH_BULK_RATE (chat messages per second,
+# default 100) and BENCH_BEFORE (an earlier build's vestrel, run beside this
+# one and shown as "vestrel, before"; none by default).
 # The live part needs root (a private network namespace); without it, it is
 # left out and the report says so.
 set -eu
@@ -15,6 +19,10 @@ build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
 runs=${BENCH_RUNS:-5}
 seconds=${BENCH_SECONDS:-3}
 rates=${BENCH_RATES:-"10000 50000 100000 200000 0"}
+bulk_runs=${BENCH_BULK_RUNS:-2}
+bulk_seconds=${BENCH_BULK_SECONDS:-4}
+bulk_rate=${BENCH_BULK_RATE:-100}
+before=${BENCH_BEFORE:-}
 results="$root/bench/RESULTS.md"
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/vestrel-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -60,6 +68,7 @@ offline_row() {
     label=$1
     messages=$2
     shift 2
+    # shellcheck disable=SC2046
     set -- $(measure "$@")
     awk -v label="$label" -v n="$messages" -v wall="$1" -v cpu="$2" -v rss="$3" 'BEGIN {
         printf "| %s | %.3f | %.3f | %.0f | %.0f | %.1f |\n", label, wall, cpu, n / wall, n / cpu, rss / 1024 }' |
@@ -101,6 +110,7 @@ offline() {
     say "| file | messages | peak RSS MB |"
     say "|---|---|---|"
     for entry in "tenth 100000" "one 1000000"; do
+        # shellcheck disable=SC2086
         set -- $entry
         rss=$(measure "$build/vestrel-read" "$work/$1.pcap" | cut -d' ' -f3)
         awk -v f="$1" -v n="$2" -v rss="$rss" 'BEGIN { printf "| %s | %d | %.1f |\n", f, n, rss / 1024 }' | tee -a "$report"
@@ -158,6 +168,59 @@ live() {
     say ""
 }
 
+# One run of the bulk table; "before" runs BENCH_BEFORE's vestrel.
+bulk_row() {
+    case "$1" in
+        before) unshare -n sh "$root/bench/live-run.sh" "$build" vestrel bulk "$bulk_rate" "$bulk_seconds" "$work" \
+            "$before" | sed 's/^| vestrel |/| vestrel, before |/' ;;
+        *) unshare -n sh "$root/bench/live-run.sh" "$build" "$1" bulk "$bulk_rate" "$bulk_seconds" "$work" ;;
+    esac
+}
+
+live_bulk() {
+    say "## Live: chat beside a flat-out bulk transfer on another port"
+    say ""
+    if ! unshare -n true 2>/dev/null; then
+        say "Left out: making a network namespace needs root (unshare -n failed)."
+        say ""
+        return
+    fi
+    say "vestrel-flood sends ${bulk_rate} numbered chat commands a second to 127.0.0.1:6112 for ${bulk_seconds} s," \
+        "one segment each, while a second connection on the same device (127.0.0.1:5000) moves data as fast" \
+        "as it can in 1 MB writes, drained by its server end: traffic the capture must not let crowd out the" \
+        "chat. tcpdump captures with 'tcp port 6112'. messages printed as in the table above; capture CPU s:" \
+        "the capture program's own user + system time; bulk MB: what the bulk server end read (the sender" \
+        "and receiver take most of both cores, so this varies with the load). Runs in turn, ${bulk_runs} of each."
+    say ""
+    say "| capture | chat rate asked | chat messages sent | messages printed | frames dropped | capture CPU s | bulk MB moved |"
+    say "|---|---|---|---|---|---|---|"
+    programs="vestrel tcpdump"
+    [ -n "$before" ] && programs="vestrel before tcpdump"
+    : >"$work/bulk-table"
+    run=0
+    while [ "$run" -lt "$bulk_runs" ]; do
+        for program in $programs; do
+            bulk_row "$program" | tee -a "$work/bulk-table" | tee -a "$report"
+        done
+        run=$((run + 1))
+    done
+    say ""
+    # Missing: messages sent and not printed, run by run (a segment sent
+    # again can print a message twice, which must not hide a lost one).
+    awk -F'|' '
+        { for (i = 2; i <= NF; i++) gsub(/^ +| +$/, "", $i) }
+        !($2 in runs) { order[++count] = $2 }
+        { runs[$2]++; sent[$2] += $4; dropped[$2] += $6; if ($4 > $5) missing[$2] += $4 - $5 }
+        END {
+            for (i = 1; i <= count; i++) {
+                c = order[i]
+                printf "- %s: %d of %d chat messages missing, %d frames dropped, over %d runs\n",
+                    c, missing[c], sent[c], dropped[c], runs[c]
+            }
+        }' "$work/bulk-table" | tee -a "$report"
+    say ""
+}
+
 micro() {
     say "## Micro-benchmarks (Google Benchmark)"
     say ""
@@ -174,6 +237,7 @@ micro() {
 machine
 offline
 live
+live_bulk
 micro
 
 # The notes below the marker are written by hand and kept from run to run.
