@@ -1,137 +1,132 @@
 #include "decode/client_decoders.h"
 
-#include "decode/output_forms.h"
-#include "stream/console.h"
-
 namespace vestrel {
 
 namespace {
 
-void decodeEnterChat(MessageReader& reader, const Options&) {
-  printText(reader, "Username: %s, ");
-  printText(reader, "Statstring: %s\n");
-}
+// The four tabs and seven blanks that put a continuation line's field under
+// the summary line's details.
+#define INDENT "\t\t\t\t       "
+// A key entry's lines go one tab further.
+#define KEY_INDENT "\t\t\t\t\t       "
 
-void decodeChannelListRequest(MessageReader& reader, const Options&) { printFourCharCode(reader, "Program ID: %s\n"); }
+constexpr Field kEnterChat[] = {
+    {.form = Form::Text, .key = "username", .format = "Username: %s, "},
+    {.form = Form::Text, .key = "statstring", .format = "Statstring: %s\n"},
+};
 
-void decodeJoinChannel(MessageReader& reader, const Options&) {
-  printNumber(reader, "Flags: 0x%.2X, ");
-  printText(reader, "Channel Name: %s\n");
-}
+constexpr Field kChannelListRequest[] = {
+    {.form = Form::FourCharCode, .key = "product_id", .format = "Program ID: %s\n"},
+};
+
+constexpr Field kJoinChannel[] = {
+    {.form = Form::Number, .key = "flags", .format = "Flags: 0x%.2X, "},
+    {.form = Form::Text, .key = "channel_name", .format = "Channel Name: %s\n"},
+};
 
 // Commands longer than 32 bytes are cut to 33 on the console.
-void decodeChatCommand(MessageReader& reader, const Options& options) {
-  printTruncated(reader, options, 32, 33, "%s\n", "%s [...]\n");
-}
+constexpr Field kChatCommand[] = {
+    {.form = Form::ShortenedText,
+     .key = "text",
+     .format = "%s\n",
+     .limit = 32,
+     .keep = 33,
+     .markedFormat = "%s [...]\n"},
+};
 
 // The hash line has no indent, and the user name follows it on that line.
-void decodeLogonResponse(MessageReader& reader, const Options&) {
-  printNumber(reader, "Client Token:\t 0x%X\n");
-  printNumber(reader, "\t\t\t\t       Server Token:\t 0x%X\n");
-  consolePrint("Password hash: ");
-  printByteRun(reader, 20);
-  printText(reader, "\t\t\t\t       Username:\t %s\n");
-}
+constexpr Field kLogonResponse[] = {
+    {.form = Form::Number, .key = "client_token", .format = "Client Token:\t 0x%X\n"},
+    {.form = Form::Number, .key = "server_token", .format = INDENT "Server Token:\t 0x%X\n"},
+    {.form = Form::ByteRun, .key = "password_hash", .format = "Password hash: ", .count = 20},
+    {.form = Form::Text, .key = "username", .format = INDENT "Username:\t %s\n"},
+};
 
-void decodeFileTimeRequest(MessageReader& reader, const Options& options) {
-  printNumber(reader, "Request ID: 0x%X, ");
-  printUnknownNumber(reader, options, "[Unknown]: 0x%X, ");
-  printText(reader, "Filename: %s\n");
-}
+constexpr Field kFileTimeRequest[] = {
+    {.form = Form::Number, .key = "request_id", .format = "Request ID: 0x%X, "},
+    {.form = Form::UnknownNumber, .key = "unknown", .format = "[Unknown]: 0x%X, "},
+    {.form = Form::Text, .key = "filename", .format = "Filename: %s\n"},
+};
 
-void decodeAuthInfo(MessageReader& reader, const Options&) {
-  printNumber(reader, "Protocol ID:\t %u\n");
-  printFourCharCode(reader, "\t\t\t\t       Platform ID:\t %s\n");
-  printFourCharCode(reader, "\t\t\t\t       Program ID:\t %s\n");
-  printNumber(reader, "\t\t\t\t       Version byte:\t 0x%X\n");
-  printNumber(reader, "\t\t\t\t       Product Langauge: %u\n");
-  printAddress(reader, "\t\t\t\t       Local IP:\t %s\n");
-  // Unsigned, so a bias west of UTC shows as a large number.
-  printNumber(reader, "\t\t\t\t       Timezone Bias:\t %u\n");
-  printNumber(reader, "\t\t\t\t       Locale ID:\t %u\n");
-  printNumber(reader, "\t\t\t\t       Langauge ID:\t %u\n");
-  printText(reader, "\t\t\t\t       Country Abbr.:\t %s\n");
-  printText(reader, "\t\t\t\t       Country Name:\t %s\n");
-}
+constexpr Field kAuthInfo[] = {
+    {.form = Form::Number, .key = "protocol_id", .format = "Protocol ID:\t %u\n"},
+    {.form = Form::FourCharCode, .key = "platform_id", .format = INDENT "Platform ID:\t %s\n"},
+    {.form = Form::FourCharCode, .key = "product_id", .format = INDENT "Program ID:\t %s\n"},
+    {.form = Form::Number, .key = "version_byte", .format = INDENT "Version byte:\t 0x%X\n"},
+    {.form = Form::Number, .key = "product_language", .format = INDENT "Product Langauge: %u\n"},
+    {.form = Form::Address, .key = "local_ip", .format = INDENT "Local IP:\t %s\n"},
+    // Unsigned, so a bias west of UTC shows as a large number.
+    {.form = Form::Number, .key = "timezone_bias", .format = INDENT "Timezone Bias:\t %u\n"},
+    {.form = Form::Number, .key = "locale_id", .format = INDENT "Locale ID:\t %u\n"},
+    {.form = Form::Number, .key = "language_id", .format = INDENT "Langauge ID:\t %u\n"},
+    {.form = Form::Text, .key = "country_abbreviation", .format = INDENT "Country Abbr.:\t %s\n"},
+    {.form = Form::Text, .key = "country_name", .format = INDENT "Country Name:\t %s\n"},
+};
 
-// One 36-byte key entry, printed as far as the message goes: the count in
+// One 36-byte key entry, shown as far as the message goes: the count in
 // front of the keys is the sender's word and may promise more than is there.
-void printKeyEntry(MessageReader& reader, const Options& options, uint32_t index) {
-  consolePrint("\t\t\t\t\t       Key %u:\n", index);
-  printNumber(reader, "\t\t\t\t\t        Length:\t\t %u\n");
-  if (reader.exhausted()) return;
-  printNumber(reader, "\t\t\t\t\t        Product:\t %u\n");
-  if (reader.exhausted()) return;
-  printNumber(reader, "\t\t\t\t\t        Public value:\t 0x%X\n");
-  if (reader.exhausted()) return;
-  printUnknownNumber(reader, options, "\t\t\t\t\t        [Unknown]:\t 0x%X\n");
-  if (reader.exhausted()) return;
-  consolePrint("\t\t\t\t\t        CD key hash:\t");
-  printByteRun(reader, 20);
-  consolePrint("\n");
-}
+constexpr Field kKeyEntry[] = {
+    {.form = Form::Number, .key = "key_length", .format = KEY_INDENT " Length:\t\t %u\n"},
+    {.form = Form::Number, .key = "product_value", .format = KEY_INDENT " Product:\t %u\n", .ifBytesLeft = true},
+    {.form = Form::Number, .key = "public_value", .format = KEY_INDENT " Public value:\t 0x%X\n", .ifBytesLeft = true},
+    {.form = Form::UnknownNumber, .key = "unknown", .format = KEY_INDENT " [Unknown]:\t 0x%X\n", .ifBytesLeft = true},
+    {.form = Form::ByteRun,
+     .key = "key_hash",
+     .format = KEY_INDENT " CD key hash:\t",
+     .suffix = "\n",
+     .count = 20,
+     .ifBytesLeft = true},
+};
 
-void decodeAuthCheck(MessageReader& reader, const Options& options) {
-  printNumber(reader, "Client Token:\t 0x%X\n");
-  printNumber(reader, "\t\t\t\t       EXE Version:\t 0x%X\n");
-  printNumber(reader, "\t\t\t\t       EXE Hash:\t 0x%X\n");
-  const uint32_t keyCount = printNumber(reader, "\t\t\t\t       Number of keys:\t %u\n");
-  printNumber(reader, "\t\t\t\t       Using Spawn:\t %u\n");
-  for (uint32_t key = 0; key < keyCount && !reader.exhausted(); ++key) printKeyEntry(reader, options, key);
-  printText(reader, "\t\t\t\t       EXE Info:\t %s\n");
-  printText(reader, "\t\t\t\t       Key Owner:\t %s\n");
-}
+constexpr Field kAuthCheck[] = {
+    {.form = Form::Number, .key = "client_token", .format = "Client Token:\t 0x%X\n"},
+    {.form = Form::Number, .key = "exe_version", .format = INDENT "EXE Version:\t 0x%X\n"},
+    {.form = Form::Number, .key = "exe_hash", .format = INDENT "EXE Hash:\t 0x%X\n"},
+    {.form = Form::Number, .key = "key_count", .format = INDENT "Number of keys:\t %u\n", .counts = true},
+    {.form = Form::Number, .key = "spawn", .format = INDENT "Using Spawn:\t %u\n"},
+    {.form = Form::KeyList, .key = "keys", .format = KEY_INDENT "Key %u:\n", .entry = kKeyEntry},
+    {.form = Form::Text, .key = "exe_info", .format = INDENT "EXE Info:\t %s\n"},
+    {.form = Form::Text, .key = "key_owner", .format = INDENT "Key Owner:\t %s\n"},
+};
 
-void decodeAccountCreate(MessageReader& reader, const Options&) {
-  consolePrint("Password data: ");
-  printByteRun(reader, 64);
-  printText(reader, ", Account name: %s\n");
-}
+constexpr Field kAccountCreate[] = {
+    {.form = Form::ByteRun, .key = "password_data", .format = "Password data: ", .count = 64},
+    {.form = Form::Text, .key = "account_name", .format = ", Account name: %s\n"},
+};
 
-void decodeAccountLogon(MessageReader& reader, const Options& options) {
-  printUnknownBytes(reader, options, "[Unknown]: ", 32, ", ");
-  printText(reader, "Account name: %s\n");
-}
+constexpr Field kAccountLogon[] = {
+    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .suffix = ", ", .count = 32},
+    {.form = Form::Text, .key = "account_name", .format = "Account name: %s\n"},
+};
 
-void decodeAccountLogonProof(MessageReader& reader, const Options& options) {
-  printUnknownBytes(reader, options, "[Unknown]: ", 20);
-  consolePrint("\n");
-}
+constexpr Field kAccountLogonProof[] = {
+    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 20},
+    {.form = Form::Literal, .format = "\n"},
+};
 
 // Unlike the logon, no separator follows the unknown bytes; without -u the
 // line therefore starts with the comma.
-void decodeAccountChange(MessageReader& reader, const Options& options) {
-  printUnknownBytes(reader, options, "[Unknown]: ", 32);
-  printText(reader, ", Account name: %s\n");
-}
+constexpr Field kAccountChange[] = {
+    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 32},
+    {.form = Form::Text, .key = "account_name", .format = ", Account name: %s\n"},
+};
 
-void decodeAccountChangeProof(MessageReader& reader, const Options& options) {
-  printUnknownBytes(reader, options, "[Unknown]: ", 84);
-  consolePrint("\n");
-}
+constexpr Field kAccountChangeProof[] = {
+    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 84},
+    {.form = Form::Literal, .format = "\n"},
+};
+
+#undef INDENT
+#undef KEY_INDENT
 
 constexpr DecoderEntry kClientDecoders[] = {
-    {0x0A, decodeEnterChat},
-    {0x0B, decodeChannelListRequest},
-    {0x0C, decodeJoinChannel},
-    {0x0E, decodeChatCommand},
-    {0x25, decodePing},
-    {0x29, decodeLogonResponse},
-    {0x3A, decodeLogonResponse},
-    {0x33, decodeFileTimeRequest},
-    {0x50, decodeAuthInfo},
-    {0x51, decodeAuthCheck},
-    {0x52, decodeAccountCreate},
-    {0x53, decodeAccountLogon},
-    {0x54, decodeAccountLogonProof},
-    {0x55, decodeAccountChange},
-    {0x56, decodeAccountChangeProof},
-    {0x58, decodeAccountChangeProof},
+    {0x0A, kEnterChat},         {0x0B, kChannelListRequest}, {0x0C, kJoinChannel},        {0x0E, kChatCommand},
+    {0x25, kPingFields},        {0x29, kLogonResponse},      {0x3A, kLogonResponse},      {0x33, kFileTimeRequest},
+    {0x50, kAuthInfo},          {0x51, kAuthCheck},          {0x52, kAccountCreate},      {0x53, kAccountLogon},
+    {0x54, kAccountLogonProof}, {0x55, kAccountChange},      {0x56, kAccountChangeProof}, {0x58, kAccountChangeProof},
 };
 
 }  // namespace
-
-void decodePing(MessageReader& reader, const Options&) { printNumber(reader, "Ping value: 0x%X\n"); }
 
 std::span<const DecoderEntry> clientDecoders() { return kClientDecoders; }
 

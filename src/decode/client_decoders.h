@@ -3,14 +3,16 @@
 
 #include <span>
 
-#include "stream/decode_details.h"
+#include "decode/fields.h"
 
 namespace vestrel {
 
-// id -> decoder for messages toward port 6112.
+// id -> fields for messages toward port 6112.
 std::span<const DecoderEntry> clientDecoders();
 
 // SID_PING carries the same cookie both ways; the server table uses it too.
-void decodePing(MessageReader& reader, const Options& options);
+inline constexpr Field kPingFields[] = {
+    {.form = Form::Number, .key = "ping_value", .format = "Ping value: 0x%X\n"},
+};
 
 }  // namespace vestrel

@@ -1,16 +1,12 @@
-// The forms every decoder prints its fields in. A decoder is a list of
-// form calls in field order; each form reads its field through the reader
-// (so nothing outside the message is ever read), applies -u and -s, makes
-// network text safe for the terminal and prints with the decoder's format.
+// The forms the console shows every field in: each prints one kind of
+// value with the decoder's format, makes network text safe for the
+// terminal, and applies -s where texts are shortened.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
-
-#include "capture/options.h"
-#include "stream/message_reader.h"
 
 namespace vestrel {
 
@@ -44,46 +40,35 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
 // Valid until the next call.
 const char* consoleSafe(std::string_view raw);
 
-// A dword printed with format's one numeric conversion ("0x%X", "%u", ...);
-// returns it for decoders whose later fields depend on it.
-uint32_t printNumber(MessageReader& reader, const char* format);
+// A number printed with format's one numeric conversion ("0x%X", "%u", ...).
+void printNumber(const char* format, uint32_t value);
 
-// A dword, printed with numberFormat, followed by its text from table.
-void printCode(MessageReader& reader, const char* numberFormat, const CodeTable& table);
-// A dword shown by its text alone.
-void printCode(MessageReader& reader, const CodeTable& table);
+// A code printed with numberFormat (none: not shown), followed by its text
+// from table.
+void printCode(const char* numberFormat, const CodeTable& table, uint32_t code);
 
-// A dword whose four bytes, in message order, are a code like "68XI": up to
-// the first zero byte, right-aligned in four columns as "%4.4s" would.
-// format takes it with "%s".
-void printFourCharCode(MessageReader& reader, const char* format);
+// Four bytes, in message order, that are a code like "68XI": up to the
+// first zero byte, right-aligned in four columns as "%4.4s" would. format
+// takes it with "%s".
+void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes);
 
-// A dword whose bytes, in message order, are the octets of an IPv4 address,
-// in dotted decimal; format takes it with "%s".
-void printAddress(MessageReader& reader, const char* format);
+// The octets of an IPv4 address in dotted decimal; format takes it with "%s".
+void printAddress(const char* format, std::span<const uint8_t, 4> octets);
 
-// count bytes as two hex digits each, nothing between; bytes past the
-// message's end print nothing.
-void printByteRun(MessageReader& reader, size_t count);
+// Bytes as two hex digits each, nothing between.
+void printByteRun(std::span<const uint8_t> bytes);
 
-// A 64-bit file time (low dword first) in UTC; format takes day, month,
-// year, hour, minute, second, each with "%u".
-void printFileTime(MessageReader& reader, const char* format);
+// A 64-bit file time in UTC; format takes day, month, year, hour, minute,
+// second, each with "%u".
+void printFileTime(const char* format, uint64_t fileTime);
 
-// A text, printed with format's "%s"; returns it as read.
-std::string_view printText(MessageReader& reader, const char* format);
-// A text already read, printed the same way.
+// A text, printed with format's "%s".
 void printText(const char* format, std::string_view text);
 
-// A text that is shortened on the console unless -s: longer than limit
-// bytes, its first keep bytes go through markedFormat (which adds " [...]").
-void printTruncated(MessageReader& reader, const Options& options, size_t limit, size_t keep, const char* format,
+// A text that is shortened on the console unless fullStrings: longer than
+// limit bytes, its first keep bytes go through markedFormat (which adds
+// " [...]").
+void printTruncated(std::string_view text, bool fullStrings, size_t limit, size_t keep, const char* format,
                     const char* markedFormat);
-
-// Fields of unknown meaning: printed with -u, else passed over so the fields
-// after them are read at the right place.
-void printUnknownNumber(MessageReader& reader, const Options& options, const char* format);
-void printUnknownBytes(MessageReader& reader, const Options& options, const char* label, size_t count,
-                       const char* separator = "");
 
 }  // namespace vestrel

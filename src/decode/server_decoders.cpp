@@ -1,8 +1,6 @@
 #include "decode/server_decoders.h"
 
 #include "decode/client_decoders.h"
-#include "decode/output_forms.h"
-#include "stream/console.h"
 
 namespace vestrel {
 
@@ -74,112 +72,107 @@ constexpr CodeTable kChangeProofResults{kChangeProofResultTexts, "(Failed)"};
 constexpr CodeText kUpgradeResultTexts[] = {{0, "(Success), "}};
 constexpr CodeTable kUpgradeResults{kUpgradeResultTexts, "(Failed), "};
 
-void decodeEnterChatReply(MessageReader& reader, const Options&) {
-  printText(reader, "Unique name: %s, ");
-  printText(reader, "Statstring: %s, ");
-  printText(reader, "Account name: %s\n");
-}
+#define INDENT "\t\t\t\t       "
+
+constexpr Field kEnterChatReply[] = {
+    {.form = Form::Text, .key = "unique_name", .format = "Unique name: %s, "},
+    {.form = Form::Text, .key = "statstring", .format = "Statstring: %s, "},
+    {.form = Form::Text, .key = "account_name", .format = "Account name: %s\n"},
+};
 
 // Names four to a line; the list ends at an empty name or the message's end.
-void decodeChannelList(MessageReader& reader, const Options&) {
-  printText(reader, "Channels: %s");
-  int onLine = 0;
-  for (std::string_view name = reader.readString(); !name.empty(); name = reader.readString()) {
-    consolePrint(",");
-    if (++onLine == 4) {
-      consolePrint("\n\t\t\t\t      ");
-      onLine = 0;
-    }
-    printText(" %s", name);
-  }
-  consolePrint(".\n");
-}
+constexpr Field kChannelList[] = {
+    {.form = Form::ChannelList, .key = "channels", .format = "Channels: %s", .suffix = ".\n"},
+};
 
-// Texts longer than 15 bytes are cut to 16 on the console.
-void decodeChatEvent(MessageReader& reader, const Options& options) {
-  printCode(reader, kChatEvents);
-  printNumber(reader, "Flags: 0x%.2X, ");
-  printNumber(reader, "Ping: %u, ");
-  reader.skip(12);  // three dwords the console does not show
-  printText(reader, "User: %s, ");
-  printTruncated(reader, options, 15, 16, "Text: %s\n", "Text: %s [...]\n");
-}
+// Texts longer than 15 bytes are cut to 16 on the console. Three dwords
+// between the ping and the user are not shown.
+constexpr Field kChatEvent[] = {
+    {.form = Form::Code, .key = "event", .codes = &kChatEvents},
+    {.form = Form::Number, .key = "flags", .format = "Flags: 0x%.2X, "},
+    {.form = Form::Number, .key = "ping", .format = "Ping: %u, "},
+    {.form = Form::Hidden, .key = "ip_address", .count = 4},
+    {.form = Form::Hidden, .key = "account_number", .count = 4},
+    {.form = Form::Hidden, .key = "registration_authority", .count = 4},
+    {.form = Form::Text, .key = "username", .format = "User: %s, "},
+    {.form = Form::ShortenedText,
+     .key = "text",
+     .format = "Text: %s\n",
+     .limit = 15,
+     .keep = 16,
+     .markedFormat = "Text: %s [...]\n"},
+};
 
-void decodeLogonResult(MessageReader& reader, const Options&) { printCode(reader, "Result: 0x%X", kLogonResults); }
+constexpr Field kLogonResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X", .codes = &kLogonResults},
+};
 
-void decodeFileTimeReply(MessageReader& reader, const Options& options) {
-  printNumber(reader, "Request ID: 0x%X, ");
-  printUnknownNumber(reader, options, "[Unknown]: 0x%X, ");
-  printFileTime(reader, "Last modified: %u/%u/%u %u:%u:%u, ");
-  printText(reader, "Filename: %s\n");
-}
+constexpr Field kFileTimeReply[] = {
+    {.form = Form::Number, .key = "request_id", .format = "Request ID: 0x%X, "},
+    {.form = Form::UnknownNumber, .key = "unknown", .format = "[Unknown]: 0x%X, "},
+    {.form = Form::FileTime, .key = "last_modified", .format = "Last modified: %u/%u/%u %u:%u:%u, "},
+    {.form = Form::Text, .key = "filename", .format = "Filename: %s\n"},
+};
 
-void decodeLogonResult2(MessageReader& reader, const Options&) { printCode(reader, "Result: 0x%X", kLogonResults2); }
+constexpr Field kLogonResult2[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X", .codes = &kLogonResults2},
+};
 
-void decodeAuthChallenge(MessageReader& reader, const Options&) {
-  printCode(reader, "Logon Type:\t %u", kLogonTypes);
-  printNumber(reader, "\t\t\t\t       Server Token:\t 0x%X\n");
-  printNumber(reader, "\t\t\t\t       UDP Value:\t 0x%X\n");
-  printFileTime(reader, "\t\t\t\t       MPQ Filetime:\t %u/%u/%u %u:%u:%u\n");
-  printText(reader, "\t\t\t\t       Verfile name:\t %s\n");
-  printText(reader, "\t\t\t\t       Valuestring:\t %s\n");
-}
+constexpr Field kAuthChallenge[] = {
+    {.form = Form::Code, .key = "logon_type", .format = "Logon Type:\t %u", .codes = &kLogonTypes},
+    {.form = Form::Number, .key = "server_token", .format = INDENT "Server Token:\t 0x%X\n"},
+    {.form = Form::Number, .key = "udp_value", .format = INDENT "UDP Value:\t 0x%X\n"},
+    {.form = Form::FileTime, .key = "mpq_filetime", .format = INDENT "MPQ Filetime:\t %u/%u/%u %u:%u:%u\n"},
+    {.form = Form::Text, .key = "version_file_name", .format = INDENT "Verfile name:\t %s\n"},
+    {.form = Form::Text, .key = "value_string", .format = INDENT "Valuestring:\t %s\n"},
+};
 
-void decodeAuthCheckResult(MessageReader& reader, const Options&) {
-  printCode(reader, "Result: 0x%X", kAuthCheckResults);
-  if (printText(reader, "Extra Info: %s").empty()) consolePrint(" <none>");
-  consolePrint("\n");
-}
+constexpr Field kAuthCheckResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X", .codes = &kAuthCheckResults},
+    {.form = Form::Text, .key = "extra_info", .format = "Extra Info: %s", .suffix = "\n", .whenEmpty = " <none>"},
+};
 
-void decodeAccountCreateResult(MessageReader& reader, const Options&) {
-  printCode(reader, "Result: 0x%X ", kAccountCreateResults);
-  consolePrint("Password Proof: ");
-  printByteRun(reader, 20);
-  consolePrint("\n");
-}
+constexpr Field kAccountCreateResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kAccountCreateResults},
+    {.form = Form::ByteRun, .key = "password_proof", .format = "Password Proof: ", .suffix = "\n", .count = 20},
+};
 
-void decodeAccountLogonResult(MessageReader& reader, const Options& options) {
-  printCode(reader, "Result: 0x%X ", kAccountLogonResults);
-  printUnknownBytes(reader, options, ", [Unknown]: ", 64);
-  consolePrint("\n");
-}
+constexpr Field kAccountLogonResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kAccountLogonResults},
+    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 64},
+    {.form = Form::Literal, .format = "\n"},
+};
 
-void decodeProofResult(MessageReader& reader, const Options& options, const CodeTable& results) {
-  printCode(reader, "Result: 0x%X ", results);
-  printUnknownBytes(reader, options, ", [Unknown]: ", 20);
-  consolePrint("\n");
-}
+constexpr Field kLogonProofResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kLogonProofResults},
+    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 20},
+    {.form = Form::Literal, .format = "\n"},
+};
 
-void decodeLogonProofResult(MessageReader& reader, const Options& options) {
-  decodeProofResult(reader, options, kLogonProofResults);
-}
+constexpr Field kChangeProofResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kChangeProofResults},
+    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 20},
+    {.form = Form::Literal, .format = "\n"},
+};
 
-void decodeChangeProofResult(MessageReader& reader, const Options& options) {
-  decodeProofResult(reader, options, kChangeProofResults);
-}
-
-void decodeUpgradeResult(MessageReader& reader, const Options&) {
-  printCode(reader, "Result: 0x%X ", kUpgradeResults);
-  printNumber(reader, "Server key: 0x%X\n");
-}
+constexpr Field kUpgradeResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kUpgradeResults},
+    {.form = Form::Number, .key = "server_key", .format = "Server key: 0x%X\n"},
+};
 
 // The proof is shown whatever -u says.
-void decodeUpgradeProofResult(MessageReader& reader, const Options&) {
-  printCode(reader, "Result: 0x%X ", kChangeProofResults);
-  consolePrint(", Password proof: ");
-  printByteRun(reader, 20);
-  consolePrint("\n");
-}
+constexpr Field kUpgradeProofResult[] = {
+    {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kChangeProofResults},
+    {.form = Form::ByteRun, .key = "password_proof", .format = ", Password proof: ", .suffix = "\n", .count = 20},
+};
+
+#undef INDENT
 
 constexpr DecoderEntry kServerDecoders[] = {
-    {0x0A, decodeEnterChatReply},     {0x0B, decodeChannelList},
-    {0x0F, decodeChatEvent},          {0x25, decodePing},
-    {0x29, decodeLogonResult},        {0x33, decodeFileTimeReply},
-    {0x3A, decodeLogonResult2},       {0x50, decodeAuthChallenge},
-    {0x51, decodeAuthCheckResult},    {0x52, decodeAccountCreateResult},
-    {0x53, decodeAccountLogonResult}, {0x55, decodeAccountLogonResult},
-    {0x54, decodeLogonProofResult},   {0x56, decodeChangeProofResult},
-    {0x57, decodeUpgradeResult},      {0x58, decodeUpgradeProofResult},
+    {0x0A, kEnterChatReply},   {0x0B, kChannelList},         {0x0F, kChatEvent},          {0x25, kPingFields},
+    {0x29, kLogonResult},      {0x33, kFileTimeReply},       {0x3A, kLogonResult2},       {0x50, kAuthChallenge},
+    {0x51, kAuthCheckResult},  {0x52, kAccountCreateResult}, {0x53, kAccountLogonResult}, {0x55, kAccountLogonResult},
+    {0x54, kLogonProofResult}, {0x56, kChangeProofResult},   {0x57, kUpgradeResult},      {0x58, kUpgradeProofResult},
 };
 
 }  // namespace

@@ -3,11 +3,11 @@
 
 #include <span>
 
-#include "stream/decode_details.h"
+#include "decode/fields.h"
 
 namespace vestrel {
 
-// id -> decoder for messages from port 6112.
+// id -> fields for messages from port 6112.
 std::span<const DecoderEntry> serverDecoders();
 
 }  // namespace vestrel

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "decode/client_decoders.h"
+#include "decode/console_sink.h"
 #include "decode/server_decoders.h"
 #include "stream/console.h"
 
@@ -10,26 +11,27 @@ namespace vestrel {
 
 namespace {
 
-using DecoderIndex = std::array<Decoder, 256>;
+using DecoderIndex = std::array<const DecoderEntry*, 256>;
 
 // Every id of a direction, with or without a decoder, so a lookup is one step.
 DecoderIndex indexById(std::span<const DecoderEntry> table) {
   DecoderIndex index{};
-  for (const DecoderEntry& entry : table) index[entry.id] = entry.decoder;
+  for (const DecoderEntry& entry : table) index[entry.id] = &entry;
   return index;
 }
 
 }  // namespace
 
-Decoder findDecoder(uint8_t id, bool sent) {
+const DecoderEntry* findDecoder(uint8_t id, bool sent) {
   static const DecoderIndex client = indexById(clientDecoders());
   static const DecoderIndex server = indexById(serverDecoders());
   return (sent ? client : server)[id];
 }
 
 void decodeDetails(MessageReader& reader, bool sent, const Options& options) {
-  if (const Decoder decoder = findDecoder(reader.id(), sent)) {
-    decoder(reader, options);
+  if (const DecoderEntry* decoder = findDecoder(reader.id(), sent)) {
+    ConsoleSink sink(options);
+    walkFields(reader, decoder->fields, sink);
   } else {
     consolePrint("\n");
   }

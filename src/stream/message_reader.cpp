@@ -1,5 +1,6 @@
 #include "stream/message_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vestrel {
@@ -26,6 +27,13 @@ uint8_t MessageReader::readByte() {
   const uint8_t value = pos_ < size_ ? data_[pos_] : 0;
   ++pos_;
   return value;
+}
+
+std::span<const uint8_t> MessageReader::readBytes(size_t count) {
+  const size_t available = pos_ < size_ ? static_cast<size_t>(size_ - pos_) : 0;
+  const std::span<const uint8_t> present(data_ + (pos_ < size_ ? pos_ : size_), std::min(count, available));
+  skip(count);
+  return present;
 }
 
 std::string_view MessageReader::readString() {

@@ -39,6 +39,9 @@ class MessageReader {
   uint32_t readDword();
   uint8_t readByte();
   std::string_view readString();
+  // The next count bytes, as far as the message holds them; the position
+  // moves on by count all the same, as for a number.
+  std::span<const uint8_t> readBytes(size_t count);
   // Counts beyond any message are cut, so the position cannot overflow.
   void skip(size_t count) { pos_ += static_cast<int32_t>(count < 0x10000 ? count : 0x10000); }
   bool atEnd() const { return pos_ == size_; }

@@ -1,0 +1,81 @@
+// Decoders as data: a message's decoder is the list of its fields in wire
+// order, each with its form, a stable key and the text the console shows it
+// with. One walker reads the fields through the MessageReader and hands
+// each value to a sink; the console sink prints it, another output writes
+// the same values its own way. Adding a message is adding a table.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "decode/output_forms.h"
+#include "stream/message_reader.h"
+
+namespace vestrel {
+
+enum class Form : uint8_t {
+  Number,         // a dword; format shows it with one numeric conversion
+  Code,           // a dword and its text from codes; format, when set, shows the number first
+  FourCharCode,   // a dword whose bytes are a code like "68XI"; format takes "%s"
+  Address,        // a dword whose bytes are an IPv4 address; format takes "%s"
+  ByteRun,        // count bytes, shown in hex after format and before suffix
+  FileTime,       // a 64-bit file time; format takes day, month, year, hour, minute, second
+  Text,           // a zero-terminated text; format takes "%s", whenEmpty follows an empty one
+  ShortenedText,  // a text the console cuts past limit bytes to keep, shown with markedFormat, unless -s
+  UnknownNumber,  // a dword of unknown meaning, shown with -u
+  UnknownBytes,   // count bytes of unknown meaning, shown with -u after the label format and before suffix
+  Hidden,         // count bytes the console never shows
+  Literal,        // no bytes: format is console text between fields
+  KeyList,        // as many key entries as the last counting field said; format heads each entry
+  ChannelList,    // texts up to an empty one; format takes the first
+};
+
+struct Field {
+  Form form;
+  const char* key = nullptr;  // snake_case, one vocabulary across messages; none for a Literal
+  const char* format = "";
+  const char* suffix = "";
+  const CodeTable* codes = nullptr;
+  uint16_t count = 0;  // bytes of a ByteRun, UnknownBytes or Hidden field
+  uint16_t limit = 0;  // ShortenedText
+  uint16_t keep = 0;
+  const char* markedFormat = nullptr;
+  const char* whenEmpty = nullptr;
+  bool counts = false;                // a Number that says how many entries a KeyList has
+  bool ifBytesLeft = false;           // read only while the message has bytes left
+  std::span<const Field> entry = {};  // KeyList: the fields of one entry
+};
+
+// What a message is decoded with in one direction.
+struct DecoderEntry {
+  uint8_t id;
+  std::span<const Field> fields;
+};
+
+// Where the walker hands the values, in field order.
+class FieldSink {
+ public:
+  virtual ~FieldSink() = default;
+  // Number, Code, UnknownNumber.
+  virtual void number(const Field& field, uint32_t value) = 0;
+  virtual void fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) = 0;
+  virtual void address(const Field& field, std::span<const uint8_t, 4> octets) = 0;
+  // ByteRun, UnknownBytes, Hidden: the bytes the message holds of count.
+  virtual void bytes(const Field& field, std::span<const uint8_t> present) = 0;
+  virtual void fileTime(const Field& field, uint64_t value) = 0;
+  // Text, ShortenedText.
+  virtual void text(const Field& field, std::string_view value) = 0;
+  virtual void literal(const Field& field) = 0;
+  virtual void beginList(const Field& list) = 0;
+  virtual void beginEntry(const Field& list, uint32_t index) = 0;
+  virtual void endEntry(const Field& list) = 0;
+  virtual void endList(const Field& list) = 0;
+  // ChannelList: one name at a time, the first (which may be empty) first.
+  virtual void channelName(const Field& list, std::string_view name, uint32_t index) = 0;
+};
+
+// Reads fields from reader in order and hands each value to sink.
+void walkFields(MessageReader& reader, std::span<const Field> fields, FieldSink& sink);
+
+}  // namespace vestrel
