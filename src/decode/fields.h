@@ -53,19 +53,23 @@ struct DecoderEntry {
   std::span<const Field> fields;
 };
 
-// Where the walker hands the values, in field order.
+// Where the walker hands the values, in field order: one member for each
+// form.
 class FieldSink {
  public:
   virtual ~FieldSink() = default;
-  // Number, Code, UnknownNumber.
   virtual void number(const Field& field, uint32_t value) = 0;
+  virtual void code(const Field& field, uint32_t value) = 0;
+  virtual void unknownNumber(const Field& field, uint32_t value) = 0;
   virtual void fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) = 0;
   virtual void address(const Field& field, std::span<const uint8_t, 4> octets) = 0;
-  // ByteRun, UnknownBytes, Hidden: the bytes the message holds of count.
-  virtual void bytes(const Field& field, std::span<const uint8_t> present) = 0;
+  // The bytes the message holds of the field's count.
+  virtual void byteRun(const Field& field, std::span<const uint8_t> present) = 0;
+  virtual void unknownBytes(const Field& field, std::span<const uint8_t> present) = 0;
+  virtual void hidden(const Field& field, std::span<const uint8_t> present) = 0;
   virtual void fileTime(const Field& field, uint64_t value) = 0;
-  // Text, ShortenedText.
   virtual void text(const Field& field, std::string_view value) = 0;
+  virtual void shortenedText(const Field& field, std::string_view value) = 0;
   virtual void literal(const Field& field) = 0;
   virtual void beginList(const Field& list) = 0;
   virtual void beginEntry(const Field& list, uint32_t index) = 0;

@@ -4,6 +4,7 @@
 
 #include "decode/client_decoders.h"
 #include "decode/console_sink.h"
+#include "decode/field_walker.h"
 #include "decode/server_decoders.h"
 #include "stream/console.h"
 
@@ -31,7 +32,7 @@ const DecoderEntry* findDecoder(uint8_t id, bool sent) {
 void decodeDetails(MessageReader& reader, bool sent, const Options& options) {
   if (const DecoderEntry* decoder = findDecoder(reader.id(), sent)) {
     ConsoleSink sink(options);
-    walkFields(reader, decoder->fields, sink);
+    walkFieldsInto(reader, decoder->fields, sink);
   } else {
     consolePrint("\n");
   }
