@@ -5,7 +5,7 @@
 namespace vestrel {
 
 std::string chatPortFilter(int linkType, uint16_t port) {
-  const std::string plain = "tcp port " + std::to_string(port);
+  std::string plain = "tcp port " + std::to_string(port);
   if (linkType != DLT_EN10MB) return plain;
   // Each "vlan" moves the offsets of what follows it past one tag, so the
   // untagged test must come first.
