@@ -71,7 +71,9 @@ size_t trueIpTotalLength(const CraftedFrame& frame) {
 }
 
 Bytes buildFrame(const CraftedFrame& frame) {
-  const Bytes ethernet = fill(12, 0) + be16(ETH_P_IP);  // lo's address is all zeros
+  Bytes ethernet = fill(12, 0);  // lo's address is all zeros
+  for (const uint16_t id : frame.vlanIds) ethernet = ethernet + be16(ETH_P_8021Q) + be16(id);
+  ethernet = ethernet + be16(ETH_P_IP);
   const Bytes transport = frame.ipProtocol == kProtocolTcp ? tcpHeader(frame) : udpHeader(frame);
   Bytes whole = ethernet + ipHeader(frame) + transport + frame.payload + frame.trailer;
   if (frame.frameBytes) whole.resize(std::min(*frame.frameBytes, whole.size()));
@@ -107,9 +109,23 @@ bool FrameInjector::inject(const Bytes& frame) {
   return awaitReturn(frame);
 }
 
+// The frame as a packet socket reads it back: the kernel takes a frame's
+// outer VLAN tag into its own record of the frame as it comes in.
+Bytes asReceived(const Bytes& frame) {
+  constexpr size_t kTypeOffset = 12;
+  constexpr size_t kTagBytes = 4;
+  const bool tagged = frame.size() >= kTypeOffset + kTagBytes && frame[kTypeOffset] == (ETH_P_8021Q >> 8) &&
+                      frame[kTypeOffset + 1] == (ETH_P_8021Q & 0xFF);
+  if (!tagged) return frame;
+  Bytes untagged(frame.begin(), frame.begin() + kTypeOffset);
+  untagged.insert(untagged.end(), frame.begin() + kTypeOffset + kTagBytes, frame.end());
+  return untagged;
+}
+
 // lo hands every frame it sends back in as received; the program's capture
 // sees it at that same moment.
-bool FrameInjector::awaitReturn(const Bytes& frame) {
+bool FrameInjector::awaitReturn(const Bytes& sentFrame) {
+  const Bytes frame = asReceived(sentFrame);
   const Deadline deadline(kReturnTimeout);
   // Room for the largest datagram and its Ethernet header, and more.
   Bytes seen(1 << 17);

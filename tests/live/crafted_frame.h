@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "bytes.h"
 #include "loopback_chat.h"
@@ -30,6 +31,8 @@ struct CraftedFrame {
   std::optional<uint16_t> ipTotalLength;
   // Cuts the frame to this many bytes, as a short capture would be.
   std::optional<size_t> frameBytes;
+  // 802.1Q tags between the addresses and the IP type, outermost first.
+  std::vector<uint16_t> vlanIds;
 };
 
 // The IP total length the frame's parts really add up to.

@@ -99,6 +99,14 @@ CraftedFrame cutTo(size_t frameBytes) {
   return frame;
 }
 
+// The capture filter lets tagged frames through too; the kernel takes the
+// outer tag off as the frame comes in, so the second is still in the frame.
+CraftedFrame taggedWith(std::vector<uint16_t> vlanIds) {
+  CraftedFrame frame = segmentCarrying(chatCommand("tagged"));
+  frame.vlanIds = std::move(vlanIds);
+  return frame;
+}
+
 CraftedFrame betweenPorts(uint16_t source, uint16_t destination) {
   CraftedFrame frame = segmentCarrying(chatEvent(5, "bob", "crafted"));
   frame.sourcePort = source;
@@ -149,6 +157,8 @@ std::vector<FrameCase> frameCases() {
       {"SegmentFromTheChatPortIsRcvd", betweenPorts(kChatPort, 40000),
        rcvdLine(0x0F, "SID_CHATEVENT", chatEventDetails("EID_TALK, ", "bob", "crafted"))},
       {"SegmentBetweenOtherPortsIsIgnored", betweenPorts(40000, 40001), ""},
+      {"VlanTaggedFrameIsRead", taggedWith({5}), command("tagged")},
+      {"DoublyTaggedFrameIsRead", taggedWith({5, 7}), command("tagged")},
       largestDatagram(),
   };
 }
