@@ -118,14 +118,19 @@ offline() {
     say ""
 }
 
-live() {
-    say "## Live: a flood on 127.0.0.1:6112 in a private network namespace"
+# Heads a live table; false, with a note, where no network namespace can
+# be made.
+live_section() {
+    say "## $1"
     say ""
-    if ! unshare -n true 2>/dev/null; then
-        say "Left out: making a network namespace needs root (unshare -n failed)."
-        say ""
-        return
-    fi
+    unshare -n true 2>/dev/null && return 0
+    say "Left out: making a network namespace needs root (unshare -n failed)."
+    say ""
+    return 1
+}
+
+live() {
+    live_section "Live: a flood on 127.0.0.1:6112 in a private network namespace" || return 0
     say "vestrel-flood writes one 36-byte numbered chat command per write() for ${seconds} s, at a fixed rate or as fast" \
         "as it can (rate max; msgs/s sent is what the sender managed); a server end reads everything. 'packed' leaves Nagle and autocorking on, so a" \
         "fast sender packs many messages into each segment; 'nodelay' sets TCP_NODELAY, one segment per message," \
@@ -178,13 +183,7 @@ bulk_row() {
 }
 
 live_bulk() {
-    say "## Live: chat beside a flat-out bulk transfer on another port"
-    say ""
-    if ! unshare -n true 2>/dev/null; then
-        say "Left out: making a network namespace needs root (unshare -n failed)."
-        say ""
-        return
-    fi
+    live_section "Live: chat beside a flat-out bulk transfer on another port" || return 0
     say "vestrel-flood sends ${bulk_rate} numbered chat commands a second to 127.0.0.1:6112 for ${bulk_seconds} s," \
         "one segment each, while a second connection on the same device (127.0.0.1:5000) moves data as fast" \
         "as it can in 1 MB writes, drained by its server end: traffic the capture must not let crowd out the" \

@@ -74,12 +74,13 @@ class UserFileAccess {
 // Open for writing, created if missing, not yet emptied; -1 on failure.
 int openForWriting(const char* name) {
   constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen makes it
-  const auto invoker = sudoInvoker(processPrivileges());
-  if (!invoker) return open(name, O_WRONLY | O_CREAT | O_CLOEXEC, kNewFileMode);
-  const UserFileAccess access(*invoker);
-  if (!access.ok()) {
-    errno = EPERM;
-    return -1;
+  std::optional<UserFileAccess> access;
+  if (const auto invoker = sudoInvoker(processPrivileges())) {
+    access.emplace(*invoker);
+    if (!access->ok()) {
+      errno = EPERM;
+      return -1;
+    }
   }
   return open(name, O_WRONLY | O_CREAT | O_CLOEXEC, kNewFileMode);
 }

@@ -1,6 +1,7 @@
-// The walker behind walkFields, a template so that an output's sink is
-// called directly, each call inlined where the compiler sees fit: the
-// console prints every message of a busy server through it.
+// The walker that reads a message's fields and hands their values to a
+// sink; a template so that the sink is called directly, each call inlined
+// where the compiler sees fit: the console prints every message of a busy
+// server through it.
 #pragma once
 
 #include <array>
@@ -94,7 +95,7 @@ namespace vestrel {
 // Reads fields from reader in order and hands each value to sink, which
 // has FieldSink's members (it need not derive from it).
 template <class Sink>
-void walkFieldsInto(MessageReader& reader, std::span<const Field> fields, Sink& sink) {
+void walkFields(MessageReader& reader, std::span<const Field> fields, Sink& sink) {
   fields_detail::Walker<Sink>(reader, sink).walk(fields);
 }
 

@@ -1,7 +1,7 @@
 // Decoders as data: a message's decoder is the list of its fields in wire
 // order, each with its form, a stable key and the text the console shows it
-// with. One walker reads the fields through the MessageReader and hands
-// each value to a sink; the console sink prints it, another output writes
+// with. One walker (field_walker.h) reads the fields through the
+// MessageReader and hands each value to a sink; the console sink prints it, another output writes
 // the same values its own way. Adding a message is adding a table.
 #pragma once
 
@@ -78,8 +78,5 @@ class FieldSink {
   // ChannelList: one name at a time, the first (which may be empty) first.
   virtual void channelName(const Field& list, std::string_view name, uint32_t index) = 0;
 };
-
-// Reads fields from reader in order and hands each value to sink.
-void walkFields(MessageReader& reader, std::span<const Field> fields, FieldSink& sink);
 
 }  // namespace vestrel

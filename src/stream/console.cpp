@@ -59,7 +59,6 @@ void noteFailure(bool failed) {
 // False when the stream took less than all of it.
 bool writePending() {
   if (pending.empty()) return true;
-  errno = 0;
   const bool written = std::fwrite(pending.data(), 1, pending.size(), consoleTarget()) == pending.size();
   pending.truncate(0);
   noteFailure(!written);
@@ -241,11 +240,7 @@ void consolePrint(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see abo
   va_end(arguments);
 }
 
-void flushConsole() {
-  FILE* stream = console();
-  errno = 0;
-  noteFailure(std::fflush(stream) != 0);
-}
+void flushConsole() { noteFailure(std::fflush(console()) != 0); }
 
 bool consoleReaderGone() { return firstFailure == EPIPE; }
 

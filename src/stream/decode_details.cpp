@@ -32,7 +32,7 @@ const DecoderEntry* findDecoder(uint8_t id, bool sent) {
 void decodeDetails(MessageReader& reader, bool sent, const Options& options) {
   if (const DecoderEntry* decoder = findDecoder(reader.id(), sent)) {
     ConsoleSink sink(options);
-    walkFieldsInto(reader, decoder->fields, sink);
+    walkFields(reader, decoder->fields, sink);
   } else {
     consolePrint("\n");
   }
