@@ -1,8 +1,9 @@
-// Finding the TCP segment inside a captured IPv4 packet. Every read goes through
-// FrameView, which knows how many bytes were captured, so a short or lying
-// frame can never make us read past the capture.
+// Finding the TCP segment inside a captured IPv4 or IPv6 packet. Every read
+// goes through FrameView, which knows how many bytes were captured, so a
+// short or lying frame can never make us read past the capture.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,7 @@ class FrameView {
   uint16_t be16(size_t offset) const {
     return has(offset, 2) ? static_cast<uint16_t>(bytes_[offset] << 8 | bytes_[offset + 1]) : 0;
   }
+  uint32_t be32(size_t offset) const { return has(offset, 4) ? uint32_t{be16(offset)} << 16 | be16(offset + 2) : 0; }
   // The bytes from offset on, at most length of them; empty past the end.
   FrameView slice(size_t offset, size_t length = SIZE_MAX) const;
   std::span<const uint8_t> bytes() const { return bytes_; }
@@ -30,19 +32,56 @@ class FrameView {
   std::span<const uint8_t> bytes_;
 };
 
+// An IPv4 address in the first 4 bytes (the rest zero) or an IPv6 address.
+// Plain bytes with no padding, so it compares and hashes as a whole.
+struct IpAddress {
+  std::array<uint8_t, 16> bytes{};
+  bool v6 = false;
+
+  // The address's own bytes: 4 for IPv4, 16 for IPv6.
+  std::span<const uint8_t> octets() const { return std::span(bytes).first(v6 ? 16 : 4); }
+  bool operator==(const IpAddress&) const = default;
+};
+static_assert(sizeof(IpAddress) == 17, "an address is its bytes and the version flag, nothing between");
+
+inline constexpr uint8_t kTcpFin = 0x01;
+inline constexpr uint8_t kTcpSyn = 0x02;
+inline constexpr uint8_t kTcpRst = 0x04;
+inline constexpr uint8_t kTcpAck = 0x10;
+
 struct TcpSegment {
+  IpAddress source;
+  IpAddress destination;
   uint16_t sourcePort = 0;
   uint16_t destinationPort = 0;
+  uint32_t sequence = 0;
+  uint8_t flags = 0;                 // the TCP header's flag byte, kTcp* bits among them
   std::span<const uint8_t> payload;  // points into the captured frame
   // The capture kept fewer payload bytes than the packet carried (a short
   // snapshot length), so the stream is missing some.
   bool cutShort = false;
+
+  bool has(uint8_t flag) const { return (flags & flag) != 0; }
+  bool isIpv6() const { return source.v6; }
 };
 
-// The TCP segment of the IPv4 packet that starts these bytes, or nothing
-// when the packet is not IPv4 carrying TCP or is too short for the headers
-// it announces. The payload is what the IP total length leaves after the
-// headers, cut to what was captured.
+// The TCP segment of the IPv4 or IPv6 packet that starts these bytes (its
+// version nibble tells which), or nothing when the packet does not carry a
+// TCP header or is too short for the headers it announces. The payload is
+// what the IP length field leaves after the headers, cut to what was
+// captured.
 std::optional<TcpSegment> findTcpSegmentInIp(FrameView ip);
+
+// The same for a packet that must be IPv4: anything else yields nothing.
+std::optional<TcpSegment> findTcpSegmentInIpv4(FrameView ip);
+
+// The same for a packet that must be IPv6. Hop-by-hop, routing, destination
+// options, authentication and first-fragment headers are stepped over, at
+// most kMaxIpv6ExtensionHeaders of them. A later fragment, an encrypted
+// (ESP) payload, a jumbogram (payload length 0) or any other next header
+// yields nothing.
+std::optional<TcpSegment> findTcpSegmentInIpv6(FrameView ip);
+
+inline constexpr int kMaxIpv6ExtensionHeaders = 8;
 
 }  // namespace vestrel
