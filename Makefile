@@ -36,7 +36,7 @@ test-deps:
 # Only the programs: the test suite takes minutes to build, the programs
 # seconds.
 run: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target vestrel vestrel-read
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target vestrel vestrel-trace
 	$(BUILD_DIR)/vestrel $(ARGS)
 
 test: test-deps build

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/options.h"
-#include "log/hex_dump.h"
+#include "decode/decode_details.h"
+#include "decode/message_reader.h"
+#include "output/console.h"
+#include "output/hex_dump.h"
 #include "protocol_messages.h"
-#include "stream/console.h"
-#include "stream/decode_details.h"
-#include "stream/message_reader.h"
+#include "stream/message_printer.h"
 #include "stream/segment_handler.h"
 #include "tcp_packets.h"
 
@@ -56,12 +56,12 @@ Bytes serverFrame(const Bytes& payload) {
 
 void runFrames(benchmark::State& state, const Bytes& frame, size_t messagesPerFrame, bool withLog) {
   NullConsole console;
-  Options options;
+  OutputSettings options;
   if (withLog) options.logFile.reset(std::fopen("/dev/null", "w"));
   Monitor monitor(options);
   monitor.linkLayer = LinkLayer::Ipv4;
   monitor.syncPending = false;
-  monitor.flushEachMessage = false;
+  monitor.printer.flushEachMessage = false;
   for (auto _ : state) handleSegment(monitor, frame);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * messagesPerFrame));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * frame.size()));
@@ -152,7 +152,7 @@ void hexDumpOf(benchmark::State& state, size_t size) {
   message.resize(size, 0x61);
   MessageReader reader;
   reader.attach(message.data());
-  for (auto _ : state) benchmark::DoNotOptimize(formatHexDump(reader, "Rcvd"));
+  for (auto _ : state) benchmark::DoNotOptimize(formatHexDump(reader.bytes(), "Rcvd"));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 

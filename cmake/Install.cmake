@@ -3,12 +3,12 @@
 # is a development tool and stays in the build tree.
 include(GNUInstallDirs)
 
-install(TARGETS vestrel vestrel-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vestrel vestrel-trace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Manual pages are installed gzipped, as Debian ships them; -n keeps the
 # name and time out of the archive so builds are reproducible.
 find_program(GZIP_PROGRAM gzip REQUIRED)
-set(VESTREL_MAN_PAGES vestrel.1 vestrel-read.1)
+set(VESTREL_MAN_PAGES vestrel.1 vestrel-trace.1)
 set(compressed_pages "")
 foreach(page IN LISTS VESTREL_MAN_PAGES)
   set(source ${PROJECT_SOURCE_DIR}/man/${page})
@@ -49,8 +49,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console monitor for BNCS chat traffic on 
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Vestrel captures the TCP traffic of a network device and prints every\n"
        "message of the BNCS chat protocol (port 6112) with its fields the moment\n"
-       "it is seen, and can log every message as a hex dump. vestrel-read decodes\n"
-       "pcap and pcapng capture files the same way. For people who build and\n"
+       "it is seen, and can log every message as a hex dump. vestrel-trace follows\n"
+       "every connection on its own, live or from pcap and pcapng capture files,\n"
+       "with a command line in tcpdump's manner. For people who build and\n"
        "debug clients, bots and servers for the protocol.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

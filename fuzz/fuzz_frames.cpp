@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/options.h"
 #include "fuzz_input.h"
+#include "output/console.h"
 #include "output_check.h"
-#include "stream/console.h"
+#include "stream/message_printer.h"
 #include "stream/segment_handler.h"
 
 namespace vestrel::fuzz {
@@ -20,15 +20,15 @@ namespace {
 // Enough for a dump or two, so the failure and its report are reached.
 constexpr size_t kFullLogLimit = 300;
 
-void configure(Options& options, Monitor& monitor, uint8_t settings, StreamRecord& log) {
+void configure(OutputSettings& options, Monitor& monitor, uint8_t settings, StreamRecord& log) {
   options.showUnknown = (settings & kShowUnknown) != 0;
   options.fullStrings = (settings & kFullStrings) != 0;
-  monitor.flushEachMessage = (settings & kReadingFile) == 0;
+  monitor.printer.flushEachMessage = (settings & kReadingFile) == 0;
   if ((settings & (kLog | kFullLog)) != 0) {
     if ((settings & kFullLog) != 0) log.limit = kFullLogLimit;
     options.logFileName = "fuzz.log";
     options.logFile.reset(openRecordingStream(log));
-    monitor.log = options.logFile.get();
+    monitor.printer.log = options.logFile.get();
   }
 }
 
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* consoleStream = openRecordingStream(consoleRecord);
   setConsole(consoleStream);
   {
-    Options options;
+    OutputSettings options;
     Monitor monitor(options);
     monitor.linkLayer = linkLayer;
     configure(options, monitor, settings, logRecord);

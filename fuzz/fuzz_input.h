@@ -40,7 +40,7 @@ enum FrameSetting : uint8_t {
   kFullStrings = 0x02,  // -s
   kLog = 0x04,          // -l, to a log that takes every byte
   kFullLog = 0x08,      // -l, to a log whose writes fail after a few hundred bytes
-  kReadingFile = 0x10,  // as vestrel-read runs: no flush after each message
+  kReadingFile = 0x10,  // as vestrel-trace runs: no flush after each message
 };
 
 class RecordReader {

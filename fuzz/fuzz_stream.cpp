@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/options.h"
+#include "decode/decode_details.h"
 #include "fuzz_input.h"
-#include "log/hex_dump.h"
+#include "output/console.h"
+#include "output/hex_dump.h"
 #include "output_check.h"
-#include "stream/console.h"
-#include "stream/decode_details.h"
+#include "stream/message_printer.h"
 #include "stream/stream_buffer.h"
 
 namespace vestrel::fuzz {
@@ -19,7 +19,7 @@ namespace {
 
 void decodeOneWay(const std::vector<uint8_t>& message, bool sent, bool showUnknown, bool fullStrings,
                   const StreamRecord& console) {
-  Options options;
+  OutputSettings options;
   options.showUnknown = showUnknown;
   options.fullStrings = fullStrings;
   MessageReader reader;
@@ -37,7 +37,7 @@ void dumpBothWays(const std::vector<uint8_t>& message) {
   MessageReader reader;
   reader.attach(message.data());
   for (const char* label : {"Sent", "Rcvd"}) {
-    const HexDump dump = formatHexDump(reader, label);
+    const HexDump dump = formatHexDump(reader.bytes(), label);
     const size_t length = dump.text().size();
     if (length == 0 || length > hexDumpCapacity(message.size())) fail("a dump outgrew its capacity");
     if (dump.text().back() != '\n') fail("a dump does not end with its empty line");

@@ -1,7 +1,9 @@
 // Opening the chosen device and running the capture loop.
 #pragma once
 
-#include "capture/options.h"
+#include <cstdint>
+
+#include "stream/message_printer.h"
 
 namespace vestrel {
 
@@ -10,6 +12,6 @@ namespace vestrel {
 // capture ends (SIGINT or SIGTERM included). Failures are printed. The exit
 // status: 1 when privileges could not be given up (nothing was captured),
 // otherwise 0.
-int runCapture(Options& options);
+int runCapture(int32_t deviceNumber, const OutputSettings& output);
 
 }  // namespace vestrel

@@ -4,12 +4,33 @@
 
 namespace vestrel {
 
-std::string chatPortFilter(int linkType, uint16_t port) {
-  std::string plain = "tcp port " + std::to_string(port);
+namespace {
+
+std::string tcpPorts(std::span<const uint16_t> ports) {
+  std::string text = "tcp port " + std::to_string(ports.front());
+  if (ports.size() == 1) return text;
+  text = "tcp and (port " + std::to_string(ports.front());
+  for (const uint16_t port : ports.subspan(1)) text += " or port " + std::to_string(port);
+  return text + ")";
+}
+
+std::string withVlans(int linkType, std::string plain) {
   if (linkType != DLT_EN10MB) return plain;
   // Each "vlan" moves the offsets of what follows it past one tag, so the
   // untagged test must come first.
   return plain + " or (vlan and (" + plain + " or (vlan and " + plain + ")))";
+}
+
+}  // namespace
+
+std::string chatPortFilter(int linkType, uint16_t port) {
+  return withVlans(linkType, "tcp port " + std::to_string(port));
+}
+
+std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression) {
+  std::string portFilter = withVlans(linkType, tcpPorts(ports));
+  if (expression.empty()) return portFilter;
+  return "(" + portFilter + ") and (" + expression + ")";
 }
 
 std::string installFilter(pcap_t* capture, const std::string& expression) {

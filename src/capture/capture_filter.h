@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 struct pcap;
@@ -14,6 +15,9 @@ namespace vestrel {
 // type (a DLT_ value). On Ethernet it also takes VLAN-tagged frames, one or
 // two tags deep; the other link types carry no tags.
 std::string chatPortFilter(int linkType, uint16_t port);
+// The same for any of several ports, and, when expression is not empty,
+// only the frames it also takes.
+std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression = {});
 
 // Compiles expression for the capture's link type and installs it. Empty
 // when done, otherwise the library's reason.

@@ -3,7 +3,7 @@
 #include <pcap/pcap.h>
 
 #include "decode/output_forms.h"
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel {
 

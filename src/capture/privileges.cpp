@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel {
 
@@ -219,13 +219,13 @@ std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system) {
   return std::nullopt;
 }
 
-bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors) {
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName) {
   const auto failure = giveUpPrivileges(system);
   if (!failure) return true;
   // What the console already holds comes first where both share a pipe. A
   // line that cannot be written changes nothing: the program stops anyway.
   static_cast<void>(std::fflush(console()));
-  static_cast<void>(std::fprintf(errors, "vestrel: %s\n", failure->c_str()));
+  static_cast<void>(std::fprintf(errors, "%s: %s\n", programName, failure->c_str()));
   static_cast<void>(std::fflush(errors));
   return false;
 }

@@ -78,8 +78,8 @@ DropTarget chooseDropTarget(const PrivilegeSystem& system);
 // up), otherwise one line saying which step failed and why.
 std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system);
 
-// Gives up privileges, or prints "vestrel: " and the failure on errors and
-// returns false: the program must then stop without capturing.
-bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors);
+// Gives up privileges, or prints the program's name and the failure on
+// errors and returns false: the program must then stop without capturing.
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName = "vestrel");
 
 }  // namespace vestrel

@@ -8,18 +8,11 @@
 
 #include <sys/types.h>
 
-#include <cstdio>
-#include <memory>
 #include <optional>
 
-namespace vestrel {
+#include "output/owned_file.h"
 
-struct FileCloser {
-  // Only output files are closed here, and their writes were flushed and
-  // checked before: the close has nothing left to report.
-  void operator()(FILE* file) const { static_cast<void>(std::fclose(file)); }
-};
-using OwnedFile = std::unique_ptr<FILE, FileCloser>;
+namespace vestrel {
 
 // Which file an open descriptor is, to tell two names of one file apart.
 struct FileId {

@@ -3,16 +3,16 @@
 // Defined here so that the walker's calls to it can be inlined.
 #pragma once
 
-#include "capture/options.h"
+#include "decode/display_settings.h"
 #include "decode/fields.h"
 #include "decode/output_forms.h"
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel {
 
 class ConsoleSink final : public FieldSink {
  public:
-  explicit ConsoleSink(const Options& options) : options_(options) {}
+  explicit ConsoleSink(const DisplaySettings& options) : options_(options) {}
 
   void number(const Field& field, uint32_t value) override { printNumber(field.format, value); }
   void code(const Field& field, uint32_t value) override {
@@ -60,7 +60,7 @@ class ConsoleSink final : public FieldSink {
     writeSuffix(field);
   }
 
-  const Options& options_;
+  const DisplaySettings& options_;
 };
 
 }  // namespace vestrel

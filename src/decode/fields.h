@@ -9,8 +9,8 @@
 #include <span>
 #include <string_view>
 
+#include "decode/message_reader.h"
 #include "decode/output_forms.h"
-#include "stream/message_reader.h"
 
 namespace vestrel {
 

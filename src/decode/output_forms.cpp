@@ -4,7 +4,7 @@
 #include <string>
 
 #include "decode/file_time.h"
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel {
 

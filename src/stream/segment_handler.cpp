@@ -10,75 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "log/hex_dump.h"
-#include "stream/console.h"
-#include "stream/decode_details.h"
-#include "stream/message_names.h"
 
 namespace vestrel {
 
 namespace {
-
-const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
-
-// The start of every summary line depends only on direction and id, so
-// each is formatted once, when first needed.
-std::string_view summaryStart(bool sent, uint8_t id) {
-  static std::array<std::string, 512> starts;
-  std::string& start = starts[(sent ? 256U : 0U) + id];
-  if (start.empty()) {
-    char text[128];
-    const int length =
-        std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id));
-    if (length > 0) start.assign(text, std::min(static_cast<size_t>(length), sizeof text - 1));
-  }
-  return start;
-}
-
-void printSummary(bool sent, uint8_t id) { consoleWrite(summaryStart(sent, id)); }
-
-// A log that cannot be written (a full disk, a lost share, a pipe whose
-// reader left) is given up with one message, rather than left with gaps
-// nobody knows about.
-void stopLogging(Monitor& monitor) {
-  consolePrint("Error: Unable to write to log file %s (%s); logging stopped.\n", monitor.options.logFileName.c_str(),
-               std::strerror(errno));
-  monitor.log = nullptr;
-}
-
-// The message's text leaves in one write to the stream: a terminal sees
-// whole messages, and when each message is pushed out at once, so is its dump.
-void finishMessage(Monitor& monitor) {
-  if (monitor.flushEachMessage) {
-    flushOutputs(monitor);
-  } else {
-    static_cast<void>(console());  // hands the text over, unflushed
-  }
-}
-
-void logMessage(Monitor& monitor, const MessageReader& reader, bool sent) {
-  if (monitor.log == nullptr || writeHexDump(monitor.log, reader, directionText(sent))) return;
-  stopLogging(monitor);
-}
-
-void printMessage(Monitor& monitor, bool sent) {
-  MessageReader reader;
-  monitor.buffer.extract(reader);
-  printSummary(sent, reader.id());
-  decodeDetails(reader, sent, monitor.options);
-  logMessage(monitor, reader, sent);
-  finishMessage(monitor);
-}
-
-// A real message longer than the buffer: shown by its header, its bytes
-// passed over as they arrive.
-void printTooLong(Monitor& monitor, bool sent) {
-  const MessageHeader header = monitor.buffer.frontHeader();
-  printSummary(sent, header.id);
-  consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
-  monitor.buffer.dropFrontMessage();
-  finishMessage(monitor);
-}
 
 // Takes out and prints every complete message; gets back into step when the
 // front of the stream cannot be a message.
@@ -86,9 +21,19 @@ void drainMessages(Monitor& monitor, bool sent) {
   for (;;) {
     switch (monitor.buffer.front()) {
       case StreamBuffer::Front::NeedMore: return;
-      case StreamBuffer::Front::Message: printMessage(monitor, sent); break;
+      case StreamBuffer::Front::Message: {
+        MessageReader reader;
+        monitor.buffer.extract(reader);
+        monitor.printer.printMessage(reader, sent);
+        break;
+      }
       case StreamBuffer::Front::OutOfStep: monitor.buffer.dropToNextMarker(); break;
-      case StreamBuffer::Front::TooLong: printTooLong(monitor, sent); break;
+      case StreamBuffer::Front::TooLong:
+        // A real message longer than the buffer: shown by its header, its
+        // bytes passed over as they arrive.
+        monitor.printer.printTooLong(monitor.buffer.frontHeader(), sent);
+        monitor.buffer.dropFrontMessage();
+        break;
     }
   }
 }
@@ -118,15 +63,14 @@ bool leftoverBeforeHeader(const StreamBuffer& buffer, std::span<const uint8_t> p
 
 }  // namespace
 
-void flushOutputs(Monitor& monitor) {
-  if (monitor.log != nullptr && std::fflush(monitor.log) != 0) stopLogging(monitor);
-  flushConsole();
-}
+void flushOutputs(Monitor& monitor) { monitor.printer.flush(); }
 
 void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   if (segment.destinationPort != kBncsPort && segment.sourcePort != kBncsPort) return;
+  // The shared stream follows IPv4 traffic, as it always has.
+  if (segment.isIpv6()) return;
   if (segment.cutShort) ++monitor.cutSegments;
-  std::span<const uint8_t> payload = segment.payload;
+  std::span<const uint8_t> payload = monitor.delivered.newPart(segment);
   if (payload.empty()) return;
   if (monitor.syncPending) {
     payload = skipToFirstMarker(payload);
@@ -157,7 +101,9 @@ void handleSegment(Monitor& monitor, std::span<const uint8_t> frame) {
 }
 
 void handleSegment(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
-  handleSegment(*reinterpret_cast<Monitor*>(user), std::span<const uint8_t>(bytes, header->caplen));
+  auto& monitor = *reinterpret_cast<Monitor*>(user);
+  monitor.printer.setFrameTime(header->ts);
+  handleSegment(monitor, std::span<const uint8_t>(bytes, header->caplen));
 }
 
 }  // namespace vestrel

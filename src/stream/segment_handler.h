@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <span>
 
-#include "capture/options.h"
+#include "stream/delivered_bytes.h"
 #include "stream/frame.h"
 #include "stream/link_layer.h"
+#include "stream/message_printer.h"
 #include "stream/stream_buffer.h"
 
 struct pcap_pkthdr;
@@ -18,20 +19,17 @@ inline constexpr uint16_t kBncsPort = 6112;
 
 // Everything the handler keeps between frames.
 struct Monitor {
-  explicit Monitor(const Options& options) : options(options), log(options.logFile.get()) {}
+  explicit Monitor(const OutputSettings& settings, PrefixSettings prefix = {}) : printer(settings, prefix) {}
 
-  const Options& options;
-  // Where the hex dumps go; none once a write to it has failed.
-  FILE* log;
+  MessagePrinter printer;
   // How the capture's frames begin.
   LinkLayer linkLayer = LinkLayer::Ethernet;
   StreamBuffer buffer;
+  // What each connection direction has delivered, so no byte is taken twice.
+  DeliveredBytes delivered;
   // Until the first payload is seen the stream may start mid-message, so
   // that payload is searched for the first marker.
   bool syncPending = true;
-  // Push each message and its dump out at once; the live capture flushes
-  // after each batch of frames instead, a reader of files at the end.
-  bool flushEachMessage = true;
   // Segments of the chat port whose payload the capture cut short.
   uint64_t cutSegments = 0;
 };

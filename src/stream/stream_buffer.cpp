@@ -24,15 +24,17 @@ bool StreamBuffer::append(const uint8_t* bytes, int32_t length) {
   return true;
 }
 
-StreamBuffer::Front StreamBuffer::front() const {
-  if (count_ < MessageHeader::kLength) return Front::NeedMore;
-  const MessageHeader header = frontHeader();
-  if (header.length < MessageHeader::kLength) return Front::OutOfStep;
+StreamFront classifyFront(std::span<const uint8_t> pending) {
+  if (pending.size() < MessageHeader::kLength) return StreamFront::NeedMore;
+  const MessageHeader header = MessageHeader::read(pending.data());
+  if (header.length < MessageHeader::kLength) return StreamFront::OutOfStep;
   if (header.length > kStreamCapacity) {
-    return header.marker == MessageHeader::kMarker ? Front::TooLong : Front::OutOfStep;
+    return header.marker == MessageHeader::kMarker ? StreamFront::TooLong : StreamFront::OutOfStep;
   }
-  return header.length <= count_ ? Front::Message : Front::NeedMore;
+  return header.length <= pending.size() ? StreamFront::Message : StreamFront::NeedMore;
 }
+
+StreamBuffer::Front StreamBuffer::front() const { return classifyFront(pending()); }
 
 void StreamBuffer::extract(MessageReader& reader) {
   const uint16_t length = frontHeader().length;

@@ -8,21 +8,26 @@
 #include <cstdint>
 #include <span>
 
-#include "stream/message_reader.h"
+#include "decode/message_reader.h"
 
 namespace vestrel {
 
 inline constexpr size_t kStreamCapacity = 4096;
 
+// What the bytes at the front of a stream amount to.
+enum class StreamFront {
+  NeedMore,   // not yet a whole message (or nothing stored)
+  Message,    // a whole message, ready to extract
+  OutOfStep,  // the header cannot start a message: the stream lost step
+  TooLong,    // a marked header announcing more than a stream holds
+};
+
+// Classifies the bytes waiting at the front of a stream.
+StreamFront classifyFront(std::span<const uint8_t> pending);
+
 class StreamBuffer {
  public:
-  // What the bytes at the front of the stream amount to.
-  enum class Front {
-    NeedMore,   // not yet a whole message (or nothing stored)
-    Message,    // a whole message, ready to extract
-    OutOfStep,  // the header cannot start a message: the stream lost step
-    TooLong,    // a marked header announcing more than the buffer holds
-  };
+  using Front = StreamFront;
 
   // Stores all length bytes, or none of them and returns false. Bytes still
   // owed to a message that was too long are passed over first.

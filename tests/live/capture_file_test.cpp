@@ -1,7 +1,7 @@
 // The same traffic seen live and read from files: while the program captures
 // the whole session on lo, tcpdump records it on lo (Ethernet frames) and on
 // the any device (Linux cooked v2 frames). Given each file and the options the
-// live program had, vestrel-read prints exactly what the live program printed
+// live program had, vestrel-trace prints exactly what the live program printed
 // after its banner, says nothing on standard error, and writes the same log.
 #include <filesystem>
 #include <optional>
@@ -76,7 +76,7 @@ class CaptureFileTest : public WholeSessionTest {
   // recorded every frame in the link type expected.
   void finishRecordings();
 
-  // Runs vestrel-read on file ("-": standard input, from input) with the
+  // Runs vestrel-trace on file ("-": standard input, from input) with the
   // live program's options, and compares with what the live program did.
   void expectReadAsLive(const std::string& file, const fs::path& input = "/dev/null");
 
@@ -126,7 +126,7 @@ void CaptureFileTest::finishRecordings() {
 }
 
 void CaptureFileTest::expectReadAsLive(const std::string& file, const fs::path& input) {
-  SCOPED_TRACE("vestrel-read " + file + (file == "-" ? " < " + input.string() : std::string()));
+  SCOPED_TRACE("vestrel-trace " + file + (file == "-" ? " < " + input.string() : std::string()));
   const std::string& live = vestrel_.output();
   ASSERT_EQ(live.substr(0, banner().size()), banner());
   const fs::path logPath = scratch_.path() / ("read-" + std::to_string(++reads_) + ".log");
@@ -135,9 +135,10 @@ void CaptureFileTest::expectReadAsLive(const std::string& file, const fs::path& 
     arguments.push_back("-l");
     arguments.push_back(logPath.string());
   }
+  arguments.push_back("-r");
   arguments.push_back(file);
 
-  const ChildResult result = ChildProcess::run(vestrelReadBinary(), arguments, input, kReadTimeout);
+  const ChildResult result = ChildProcess::run(vestrelTraceBinary(), arguments, input, kReadTimeout);
   EXPECT_EQ(result.output, live.substr(banner().size()));
   EXPECT_EQ(result.errors, "");
   EXPECT_EQ(result.status, "exit 0");

@@ -35,9 +35,9 @@ std::string vestrelBinary() {
   return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_BINARY;
 }
 
-std::string vestrelReadBinary() {
-  const char* chosen = std::getenv("VESTREL_LIVE_READ_BINARY");
-  return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_READ_BINARY;
+std::string vestrelTraceBinary() {
+  const char* chosen = std::getenv("VESTREL_LIVE_TRACE_BINARY");
+  return chosen != nullptr && *chosen != '\0' ? chosen : VESTREL_TRACE_BINARY;
 }
 
 VestrelProcess::~VestrelProcess() {

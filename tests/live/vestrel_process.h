@@ -82,9 +82,9 @@ class VestrelProcess {
 // it), otherwise the one built with the tests.
 std::string vestrelBinary();
 
-// The file reader built with it: VESTREL_LIVE_READ_BINARY when set,
+// vestrel-trace built with it: VESTREL_LIVE_TRACE_BINARY when set,
 // otherwise the one built with the tests.
-std::string vestrelReadBinary();
+std::string vestrelTraceBinary();
 
 // The number `vestrel -d` gives the device it lists as listedName
 // ("N. listedName"), or nothing.

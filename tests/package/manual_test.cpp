@@ -128,7 +128,7 @@ TEST_P(EveryManualPage, NamesTheProjectVersion) {
 
 INSTANTIATE_TEST_SUITE_P(Pages, EveryManualPage,
                          ::testing::Values(ManualPage{"vestrel.1", VESTREL_BINARY},
-                                           ManualPage{"vestrel-read.1", VESTREL_READ_BINARY}),
+                                           ManualPage{"vestrel-trace.1", VESTREL_TRACE_BINARY}),
                          caseName);
 
 // Lines shown as the programs print them, with the page's escapes undone;

@@ -31,10 +31,10 @@ std::set<std::string> filesUnder(const std::filesystem::path& root) {
 
 const std::set<std::string> kInstalledFiles = {
     "usr/bin/vestrel",
-    "usr/bin/vestrel-read",
+    "usr/bin/vestrel-trace",
     "usr/share/doc/vestrel/copyright",
     "usr/share/man/man1/vestrel.1.gz",
-    "usr/share/man/man1/vestrel-read.1.gz",
+    "usr/share/man/man1/vestrel-trace.1.gz",
 };
 
 // "Field: value" lines of a control file; continuation lines are left out.
@@ -54,7 +54,7 @@ void expectSuccess(const ChildResult& result, const std::string& what) {
 
 // The installed manual pages are the sources, gzipped.
 void expectManualPages(const std::filesystem::path& root) {
-  for (const std::string page : {"vestrel.1", "vestrel-read.1"}) {
+  for (const std::string page : {"vestrel.1", "vestrel-trace.1"}) {
     const ChildResult unpacked = runTool("gzip", {"-dc", (root / "usr/share/man/man1" / (page + ".gz")).string()});
     expectSuccess(unpacked, page);
     EXPECT_EQ(unpacked.output, readFile(std::filesystem::path(kSourceDir) / "man" / page)) << page;
@@ -89,8 +89,8 @@ void expectWorkingPrograms(const std::filesystem::path& root) {
   expectSuccess(version, "vestrel -v");
   EXPECT_EQ(version.output, runTool(kBuiltMonitor, {"-v"}).output);
 
-  const ChildResult decoded = runTool((root / "usr/bin/vestrel-read").string(), {kSample});
-  expectSuccess(decoded, "vestrel-read");
+  const ChildResult decoded = runTool((root / "usr/bin/vestrel-trace").string(), {"-r", kSample});
+  expectSuccess(decoded, "vestrel-trace");
   EXPECT_EQ(decoded.errors, "");
   EXPECT_EQ(decoded.output, readFile(kGoldenConsole));
 }

@@ -11,7 +11,7 @@
 #include "decode/client_decoders.h"
 #include "decode/server_decoders.h"
 #include "package/system_tools.h"
-#include "stream/message_names.h"
+#include "decode/message_names.h"
 
 namespace vestrel::package {
 namespace {

@@ -27,7 +27,7 @@ std::vector<std::string> buildCommands(const std::string& goal) {
 TEST(MakeGoals, RunBuildsOnlyTheProgramsAndTestBuildsEverything) {
   const std::vector<std::string> run = buildCommands("run");
   ASSERT_EQ(run.size(), 1U);
-  EXPECT_TRUE(run[0].ends_with("--target vestrel vestrel-read")) << run[0];
+  EXPECT_TRUE(run[0].ends_with("--target vestrel vestrel-trace")) << run[0];
 
   const std::vector<std::string> test = buildCommands("test");
   ASSERT_EQ(test.size(), 1U);

@@ -1,4 +1,4 @@
-// vestrel-read, the real binary, on capture files: the sample session against
+// vestrel-trace, the real binary, on capture files: the sample session against
 // its reviewed output, the same session in every link layer and file format,
 // standard input, and every way a file, an option or an output can fail.
 #include <gtest/gtest.h>
@@ -13,13 +13,15 @@
 namespace vestrel::read {
 namespace {
 
-const std::string kReader = VESTREL_READ_BINARY;
+const std::string kReader = VESTREL_TRACE_BINARY;
 const std::string kVestrel = VESTREL_BINARY;
 const std::string kGenerator = VESTREL_GEN_BINARY;
 const std::filesystem::path kSample = VESTREL_SAMPLE_CAPTURE;
 const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
 
-const std::string kUsageLine = "Usage: vestrel-read [-u] [-s] [-l LOGFILE] FILE\n";
+const std::string kUsageHint =
+    "Usage: vestrel-trace [-CDhsuUV] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
+    "[-w FILE] [--single-stream] [EXPRESSION]\nTry 'vestrel-trace --help' for more.\n";
 
 ChildResult readCapture(std::vector<std::string> arguments, std::optional<std::filesystem::path> input = {}) {
   return runProgram({kReader, std::move(arguments), std::move(input)});
@@ -35,14 +37,14 @@ void expectClean(const ChildResult& result) {
 // The sample's console and log, as reviewed line by line against the
 // session the generator writes.
 TEST(SampleSession, PrintsTheReviewedOutput) {
-  const ChildResult result = readCapture({kSample});
+  const ChildResult result = readCapture({"-r", kSample});
   expectClean(result);
   EXPECT_EQ(result.output, golden("chat-session.txt"));
 }
 
 TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
   const ScratchDirectory scratch;
-  const ChildResult result = readCapture({"-u", "-s", "-l", scratch / "session.log", kSample});
+  const ChildResult result = readCapture({"-u", "-s", "-l", scratch / "session.log", "-r", kSample});
   expectClean(result);
   EXPECT_EQ(result.output, golden("chat-session-full.txt"));
   EXPECT_EQ(readFile(scratch / "session.log"), golden("chat-session.log"));
@@ -51,7 +53,7 @@ TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
 // The README shows an excerpt of the sample's output; it must stay real.
 TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   const std::string readme = readFile(VESTREL_README);
-  const std::string opening = "Real output of `build/vestrel-read samples/chat-session.pcap` (an excerpt):\n\n```\n";
+  const std::string opening = "Real output of `build/vestrel-trace samples/chat-session.pcap` (an excerpt):\n\n```\n";
   const size_t start = readme.find(opening);
   ASSERT_NE(start, std::string::npos);
   const size_t from = start + opening.size();
@@ -63,7 +65,7 @@ TEST(SampleSession, ReadmeExcerptIsRealOutput) {
 }
 
 TEST(SampleSession, StandardInputReadsTheSame) {
-  const ChildResult result = readCapture({"-"}, kSample);
+  const ChildResult result = readCapture({"-r", "-"}, kSample);
   expectClean(result);
   EXPECT_EQ(result.output, golden("chat-session.txt"));
 }
@@ -84,10 +86,10 @@ TEST_P(EveryLinkLayer, DecodesToTheSameOutputAndLog) {
       runProgram({kGenerator, {"--link", GetParam().link, "--format", GetParam().format, "-o", capture}});
   ASSERT_EQ(generated.status, "exit 0") << generated.errors;
 
-  const ChildResult plain = readCapture({capture});
+  const ChildResult plain = readCapture({"-r", capture});
   expectClean(plain);
   EXPECT_EQ(plain.output, golden("chat-session.txt"));
-  const ChildResult full = readCapture({"-us", "-l", scratch / "log", capture});
+  const ChildResult full = readCapture({"-us", "-l", scratch / "log", "-r", capture});
   expectClean(full);
   EXPECT_EQ(full.output, golden("chat-session-full.txt"));
   EXPECT_EQ(readFile(scratch / "log"), golden("chat-session.log"));
@@ -138,12 +140,12 @@ TEST(DamagedFile, EndingInsideARecordPrintsWhatCameBefore) {
     for (const size_t extra : {size_t{5}, kPcapRecordHeaderBytes + 3}) {
       writeFile(scratch / "whole", sample.substr(0, starts[record]));
       writeFile(scratch / "cut", sample.substr(0, starts[record] + extra));
-      const ChildResult whole = readCapture({scratch / "whole"});
-      const ChildResult cut = readCapture({scratch / "cut"});
+      const ChildResult whole = readCapture({"-r", scratch / "whole"});
+      const ChildResult cut = readCapture({"-r", scratch / "cut"});
       expectClean(whole);
       EXPECT_EQ(cut.status, "exit 1");
       EXPECT_EQ(cut.output, whole.output) << "record " << record << " + " << extra;
-      EXPECT_TRUE(cut.errors.starts_with("vestrel-read: " + (scratch / "cut").string() + ": truncated dump file"))
+      EXPECT_TRUE(cut.errors.starts_with("vestrel-trace: " + (scratch / "cut").string() + ": truncated dump file"))
           << cut.errors;
       EXPECT_EQ(std::count(cut.errors.begin(), cut.errors.end(), '\n'), 1) << cut.errors;
     }
@@ -155,9 +157,9 @@ TEST(DamagedFile, TruncatedPcapngIsReportedToo) {
   ASSERT_EQ(runProgram({kGenerator, {"--format", "pcapng", "-o", scratch / "ng"}}).status, "exit 0");
   const std::string whole = readFile(scratch / "ng");
   writeFile(scratch / "cut", whole.substr(0, whole.size() - 7));
-  const ChildResult cut = readCapture({scratch / "cut"});
+  const ChildResult cut = readCapture({"-r", scratch / "cut"});
   EXPECT_EQ(cut.status, "exit 1");
-  EXPECT_TRUE(cut.errors.starts_with("vestrel-read: " + (scratch / "cut").string() + ": ")) << cut.errors;
+  EXPECT_TRUE(cut.errors.starts_with("vestrel-trace: " + (scratch / "cut").string() + ": ")) << cut.errors;
   // Everything before the last record is printed.
   const std::string expected = golden("chat-session.txt");
   EXPECT_FALSE(cut.output.empty());
@@ -179,10 +181,10 @@ TEST(DamagedFile, SegmentsCutBySnapshotLengthAreReported) {
   sample.erase(largest + kPcapRecordHeaderBytes + kKept, captured - kKept);
   const ScratchDirectory scratch;
   writeFile(scratch / "cut", sample);
-  const ChildResult result = readCapture({scratch / "cut"});
+  const ChildResult result = readCapture({"-r", scratch / "cut"});
   EXPECT_EQ(result.status, "exit 0");
-  EXPECT_EQ(result.errors, "vestrel-read: " + (scratch / "cut").string() +
-                               ": warning: 1 segment(s) of port 6112 were cut short by the capture's snapshot "
+  EXPECT_EQ(result.errors, "vestrel-trace: " + (scratch / "cut").string() +
+                               ": warning: 1 segment(s) of the chat ports were cut short by the capture's snapshot "
                                "length; the messages in them are incomplete\n");
   EXPECT_FALSE(result.output.empty());
 }
@@ -229,54 +231,64 @@ TEST_P(Refused, SaysWhyAndExitsWithOne) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, Refused,
     ::testing::Values(
-        Refusal{"MissingFile", {"@"}, "", "vestrel-read: @: No such file or directory\n"},
-        Refusal{
-            "NotACapture", {"@"}, "GET / HTTP/1.1\r\nHost: example\r\n\r\n", "vestrel-read: @: unknown file format\n"},
-        Refusal{"Directory", {"/"}, "", "vestrel-read: /: error reading dump file: Is a directory\n"},
+        Refusal{"MissingFile", {"-r", "@"}, "", "vestrel-trace: @: No such file or directory\n"},
+        Refusal{"NotACapture",
+                {"-r", "@"},
+                "GET / HTTP/1.1\r\nHost: example\r\n\r\n",
+                "vestrel-trace: @: unknown file format\n"},
+        Refusal{"Directory", {"-r", "/"}, "", "vestrel-trace: /: error reading dump file: Is a directory\n"},
         Refusal{"UnsupportedLinkType",
-                {"@"},
+                {"-r", "@"},
                 sampleWithLinkType(105),
-                "vestrel-read: @: link type IEEE802_11 (802.11) is not supported\n"},
-        Refusal{"Ipv6LinkType",
-                {"@"},
-                sampleWithLinkType(229),
-                "vestrel-read: @: link type IPV6 (Raw IPv6) is not supported\n"},
+                "vestrel-trace: @: link type IEEE802_11 (802.11) is not supported\n"},
+        Refusal{"PppLinkType", {"-r", "@"}, sampleWithLinkType(9), "vestrel-trace: @: link type PPP (PPP) is not supported\n"},
         Refusal{"LogCannotBeOpened",
-                {"-l", "/nonexistent/dir/t.log", "@"},
+                {"-l", "/nonexistent/dir/t.log", "-r", "@"},
                 readFile(kSample),
-                "vestrel-read: /nonexistent/dir/t.log: No such file or directory\n"},
+                "vestrel-trace: /nonexistent/dir/t.log: No such file or directory\n"},
         Refusal{"LogIsTheCapture",
-                {"-l", "@", "@"},
+                {"-l", "@", "-r", "@"},
                 readFile(kSample),
-                "vestrel-read: @: is the capture file being read; not used as the log\n"},
-        Refusal{"UnknownOption", {"-x", "@"}, "", "vestrel-read: unknown option -x\n" + kUsageLine},
-        Refusal{"LogWithoutValue", {"@", "-l"}, "", "vestrel-read: option -l needs a value\n" + kUsageLine},
-        Refusal{"NoFile", {"-u"}, "", "vestrel-read: no capture file given\n" + kUsageLine},
-        Refusal{"TwoFiles", {"@", "@"}, "", "vestrel-read: only one capture file can be read\n" + kUsageLine}),
+                "vestrel-trace: @: is the capture file being read; not written\n"},
+        Refusal{"SavedFramesOverTheCapture",
+                {"-w", "@", "-r", "@"},
+                readFile(kSample),
+                "vestrel-trace: @: is the capture file being read; not written\n"},
+        Refusal{"BadFilterExpression",
+                {"-r", "@", "tcp", "porrt", "1"},
+                readFile(kSample),
+                "vestrel-trace: can't parse filter expression: syntax error\n"},
+        Refusal{"UnknownOption", {"-x", "-r", "@"}, "", "vestrel-trace: unknown option -x\n" + kUsageHint},
+        Refusal{"UnknownLongOption", {"--bogus", "-r", "@"}, "", "vestrel-trace: unknown option --bogus\n" + kUsageHint},
+        Refusal{"LogWithoutValue", {"-r", "@", "-l"}, "", "vestrel-trace: option -l needs a value\n" + kUsageHint},
+        Refusal{"PortOutOfRange", {"-p", "65536"}, "", "vestrel-trace: -p: '65536' is not a port number (1 to 65535)\n" + kUsageHint},
+        Refusal{"PortZero", {"-p", "0"}, "", "vestrel-trace: -p: '0' is not a port number (1 to 65535)\n" + kUsageHint},
+        Refusal{"CountNotANumber", {"-c", "5x"}, "", "vestrel-trace: -c: '5x' is not a count of messages (1 or more)\n" + kUsageHint},
+        Refusal{"FileAndDevice", {"-r", "@", "-i", "lo"}, "", "vestrel-trace: -r and -i cannot be used together\n" + kUsageHint}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Refused, EmptyFileIsNotACapture) {
   const ScratchDirectory scratch;
   writeFile(scratch / "empty", "");
-  const ChildResult result = readCapture({scratch / "empty"});
+  const ChildResult result = readCapture({"-r", scratch / "empty"});
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_EQ(result.output, "");
-  EXPECT_TRUE(result.errors.starts_with("vestrel-read: " + (scratch / "empty").string() + ": truncated dump file"))
+  EXPECT_TRUE(result.errors.starts_with("vestrel-trace: " + (scratch / "empty").string() + ": truncated dump file"))
       << result.errors;
 }
 
 // Output that cannot be written is a failure, not a quiet success.
 TEST(Outputs, FullStandardOutputIsReported) {
-  const ChildResult result = runProgram({kReader, {kSample}, std::nullopt, "/dev/full"});
+  const ChildResult result = runProgram({kReader, {"-r", kSample}, std::nullopt, "/dev/full"});
   EXPECT_EQ(result.status, "exit 1");
-  EXPECT_EQ(result.errors, "vestrel-read: error writing standard output: No space left on device\n");
+  EXPECT_EQ(result.errors, "vestrel-trace: error writing standard output: No space left on device\n");
 }
 
 TEST(Outputs, FullStandardOutputFailsUsageAndVersion) {
-  for (const char* option : {"-h", "-v"}) {
+  for (const char* option : {"-h", "-V"}) {
     const ChildResult result = runProgram({kReader, {option}, std::nullopt, "/dev/full"});
     EXPECT_EQ(result.status, "exit 1") << option;
-    EXPECT_EQ(result.errors, "vestrel-read: error writing standard output: No space left on device\n") << option;
+    EXPECT_EQ(result.errors, "vestrel-trace: error writing standard output: No space left on device\n") << option;
   }
 }
 
@@ -288,7 +300,7 @@ TEST(Outputs, LiveProgramReportsAFullStandardOutput) {
 }
 
 TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
-  const ChildResult result = readCapture({"-l", "/dev/full", kSample});
+  const ChildResult result = readCapture({"-l", "/dev/full", "-r", kSample});
   EXPECT_EQ(result.status, "exit 1");
   const std::string failure =
       "Error: Unable to write to log file /dev/full (No space left on device); logging stopped.\n";
@@ -303,7 +315,7 @@ TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
 
 // `| head -1`: a reader that has what it wanted and leaves is no error.
 TEST(Outputs, ReaderThatLeftEndsTheReadingQuietly) {
-  const ChildResult result = runProgram({kReader, {kSample}, std::nullopt, std::nullopt, true});
+  const ChildResult result = runProgram({kReader, {"-r", kSample}, std::nullopt, std::nullopt, true});
   EXPECT_EQ(result.status, "exit 0");
   EXPECT_EQ(result.errors, "");
 }
@@ -318,7 +330,7 @@ TEST(Outputs, LogPipeWhoseReaderLeftIsReported) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   test::ChildProcess reader;
   ASSERT_TRUE(reader.start("/usr/bin/head", {"-c", "100", fifo}));
-  const ChildResult result = readCapture({"-l", fifo, capture});
+  const ChildResult result = readCapture({"-l", fifo, "-r", capture});
   EXPECT_EQ(reader.finish(test::Millis(5000)).status, "exit 0");
   EXPECT_EQ(result.status, "exit 1");
   const std::string failure =
@@ -327,7 +339,7 @@ TEST(Outputs, LogPipeWhoseReaderLeftIsReported) {
   const size_t at = rest.find(failure);
   ASSERT_NE(at, std::string::npos) << result.errors;
   rest.erase(at, failure.size());
-  EXPECT_EQ(rest, readCapture({capture}).output);
+  EXPECT_EQ(rest, readCapture({"-r", capture}).output);
 }
 
 // Started without standard output, the program must not take its number
@@ -345,13 +357,13 @@ TEST(Outputs, ClosedStandardOutputIsNotReused) {
 TEST(Outputs, HelpAndVersionGoToStandardOutput) {
   const ChildResult help = readCapture({"-h"});
   expectClean(help);
-  EXPECT_TRUE(help.output.starts_with(kUsageLine)) << help.output;
-  for (const char* option : {"-u ", "-s ", "-l LOGFILE ", "-h ", "-v "}) {
+  EXPECT_TRUE(help.output.starts_with("Usage: vestrel-trace [OPTIONS] [FILTER EXPRESSION]\n")) << help.output;
+  for (const char* option : {"-u ", "-s ", "-l LOGFILE ", "-r FILE ", "-i DEVICE ", "-h, --help", "-V, --version"}) {
     EXPECT_NE(help.output.find(std::string("\n  ") + option), std::string::npos) << option;
   }
-  const ChildResult version = readCapture({"-v"});
+  const ChildResult version = readCapture({"--version"});
   expectClean(version);
-  EXPECT_TRUE(version.output.starts_with("vestrel-read version 1.0\nlibpcap version ")) << version.output;
+  EXPECT_TRUE(version.output.starts_with("vestrel-trace version 1.0\nlibpcap version ")) << version.output;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Runs vestrel-read or the generator to its end, standard output and standard
+// Runs vestrel-trace or the generator to its end, standard output and standard
 // error kept apart, with a bound on how long it may take.
 #pragma once
 

@@ -2,7 +2,7 @@
 // printf gives, for every conversion the decoders use and the edges of each
 // (zero, the largest values, widths narrower and wider than the value), and
 // text printed through the stream directly must keep its place.
-#include "stream/console.h"
+#include "output/console.h"
 
 #include <gtest/gtest.h>
 

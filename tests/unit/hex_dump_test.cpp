@@ -1,5 +1,7 @@
 // The traffic log's hex dump, byte for byte.
-#include "log/hex_dump.h"
+#include "output/hex_dump.h"
+
+#include "decode/message_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +20,7 @@ using test::msg;
 std::string dumpOf(const Bytes& message, const char* label) {
   MessageReader reader;
   reader.attach(message.data());
-  return std::string(formatHexDump(reader, label).text());
+  return std::string(formatHexDump(reader.bytes(), label).text());
 }
 
 struct DumpCase {

@@ -277,7 +277,7 @@ TEST(TcpSegmentFields, ReadsAddressesSequenceAndFlags) {
 
 TEST(HandleSegment, ReadsFramesByTheMonitorsLinkLayer) {
   const Bytes frame = cooked2(0x0800) + kIpv4;
-  Options options;
+  OutputSettings options;
   test::ConsoleCapture ethernetOutput;
   Monitor ethernetMonitor(options);
   handleSegment(ethernetMonitor, frame);
@@ -307,7 +307,7 @@ TEST(HandleSegment, CountsChatSegmentsCutByTheSnapshotLength) {
   };
   for (const Case& c : cases) {
     test::ConsoleCapture output;
-    Options options;
+    OutputSettings options;
     Monitor monitor(options);
     handleSegment(monitor, c.frame);
     EXPECT_EQ(monitor.cutSegments, c.cut) << c.name;

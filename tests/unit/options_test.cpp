@@ -1,4 +1,4 @@
-#include "capture/options.h"
+#include "cli/options.h"
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/printf_text.h"
-#include "stream/message_names.h"
+#include "decode/message_names.h"
 #include "test_support.h"
 
 namespace vestrel {
@@ -62,7 +62,7 @@ class HandleSegment : public ::testing::TestWithParam<FramesCase> {};
 
 TEST_P(HandleSegment, PrintsEveryMessageOnce) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   for (const Bytes& frame : GetParam().frames) handleSegment(monitor, frame);
   EXPECT_EQ(output.text(), GetParam().printed);
@@ -178,7 +178,7 @@ class MalformedFrame : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(MalformedFrame, ReadsOnlyCapturedBytes) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   monitor.syncPending = false;
   handleSegment(monitor, GetParam().frame);
@@ -235,7 +235,7 @@ class GarbageThenSegment : public ::testing::TestWithParam<GarbageCase> {
   // Prints the lines after a good start and the garbage, which print nothing.
   std::string printedAfterGarbage(const Bytes& segment) {
     test::ConsoleCapture output;
-    Options options;
+    OutputSettings options;
     Monitor monitor(options);
     handleSegment(monitor, toServer(kPing));
     for (const Bytes& garbage : GetParam().garbage) handleSegment(monitor, toServer(garbage));
@@ -254,7 +254,7 @@ TEST_P(GarbageThenSegment, EveryMessageOfAPackedSegmentIsShown) {
 
 TEST_P(GarbageThenSegment, MessageCutOverTwoSegmentsIsShown) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   monitor.syncPending = false;
   for (const Bytes& garbage : GetParam().garbage) handleSegment(monitor, toServer(garbage));
@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HandleSegment, MessageLinePrintedOnlyWhenComplete) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   handleSegment(monitor, toServer(Bytes(kAuthInfo.begin(), kAuthInfo.begin() + 20)));
   EXPECT_EQ(output.text(), "");
@@ -293,7 +293,7 @@ TEST(HandleSegment, MessageLinePrintedOnlyWhenComplete) {
 
 TEST(HandleSegment, LongStreamOfGarbageNeverStalls) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   Bytes garbage;
   for (uint32_t i = 0; i < 20000; ++i) garbage.push_back(static_cast<uint8_t>(i * 2654435761u >> 13));
@@ -323,7 +323,7 @@ std::string fileText(FILE* file) {
 // id, in stream order, and nothing else.
 TEST(TrafficLog, HoldsOnlyTheDumps) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   options.showUnknown = true;
   options.logFile.reset(std::tmpfile());
   ASSERT_NE(options.logFile, nullptr);
@@ -348,7 +348,7 @@ TEST(TrafficLog, HoldsOnlyTheDumps) {
 // A shortened text on the console is whole in the log.
 TEST(TrafficLog, ShortenedTextIsWholeInTheDump) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   options.logFile.reset(std::tmpfile());
   Monitor monitor(options);
   handleSegment(monitor, toServer(msg(0x0E, cstr("0123456789012345678901234567890123456789"))));
@@ -364,7 +364,7 @@ TEST(TrafficLog, ShortenedTextIsWholeInTheDump) {
 // goes on.
 TEST(TrafficLog, FailedWriteIsReportedOnceAndLoggingStops) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   options.logFileName = "/dev/full";
   options.logFile.reset(std::fopen("/dev/full", "w"));
   ASSERT_NE(options.logFile, nullptr);
@@ -375,7 +375,7 @@ TEST(TrafficLog, FailedWriteIsReportedOnceAndLoggingStops) {
                                "Error: Unable to write to log file /dev/full (No space left on device); "
                                "logging stopped.\n" +
                                kSentPing + kSentPing);
-  EXPECT_EQ(monitor.log, nullptr);
+  EXPECT_EQ(monitor.printer.log, nullptr);
 }
 
 struct NameCase {
@@ -390,7 +390,7 @@ class SummaryName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(SummaryName, PaddedToTwentyColumns) {
   test::ConsoleCapture output;
-  Options options;
+  OutputSettings options;
   Monitor monitor(options);
   monitor.syncPending = false;
   handleSegment(monitor, toServer(msg(GetParam().id)));

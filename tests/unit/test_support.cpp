@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include "decoder_cases.h"
-#include "stream/decode_details.h"
+#include "decode/decode_details.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 namespace vestrel::test {
 
@@ -34,6 +36,11 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   tcp[0] = static_cast<uint8_t>(sourcePort >> 8), tcp[1] = static_cast<uint8_t>(sourcePort);
   tcp[2] = static_cast<uint8_t>(destinationPort >> 8), tcp[3] = static_cast<uint8_t>(destinationPort);
   tcp[12] = static_cast<uint8_t>(shape.tcpHeaderWords << 4);
+  static std::map<std::pair<uint16_t, uint16_t>, uint32_t> nextSequence;
+  uint32_t& next = nextSequence[{sourcePort, destinationPort}];
+  const uint32_t sequence = shape.sequence.value_or(next);
+  next = sequence + static_cast<uint32_t>(payload.size());
+  for (size_t i = 0; i < 4; ++i) tcp[4 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
   return ethernet + ip + tcp + payload;
 }
 
@@ -54,7 +61,7 @@ std::string ConsoleCapture::text() {
 
 std::string decodedDetails(bool sent, const Bytes& message, Flags flags) {
   ConsoleCapture output;
-  Options options;
+  DisplaySettings options;
   options.showUnknown = flags.showUnknown;
   options.fullStrings = flags.fullStrings;
   MessageReader reader;

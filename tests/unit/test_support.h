@@ -4,12 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel::test {
 
@@ -21,6 +22,9 @@ struct FrameShape {
   bool overrideTotal = false;  // use totalLength as it stands
   uint16_t totalLength = 0;
   uint16_t fragment = 0;  // flags and fragment offset
+  // Unset: each frame of a port pair follows on from the one made before,
+  // as a real sender's segments do.
+  std::optional<uint32_t> sequence;
 };
 
 inline constexpr size_t kEthernetHeaderBytes = 14;

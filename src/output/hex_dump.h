@@ -9,8 +9,6 @@
 #include <span>
 #include <string_view>
 
-#include "stream/message_reader.h"
-
 namespace vestrel {
 
 inline constexpr size_t kHexLineCapacity = 80;
@@ -33,7 +31,7 @@ class HexDump {
 size_t hexDumpCapacity(size_t size);
 
 // label: "Sent" or "Rcvd".
-HexDump formatHexDump(const MessageReader& reader, const char* label);
+HexDump formatHexDump(std::span<const uint8_t> message, const char* label);
 
 // One line, without its newline, for 1 to 16 bytes found at offset
 // lineIndex x 16; returns its length.
@@ -41,6 +39,6 @@ size_t formatHexLine(size_t lineIndex, std::span<char, kHexLineCapacity> out, st
 
 // Writes the dump of one message to log; the caller decides when the log
 // is flushed. False when the write failed.
-bool writeHexDump(FILE* log, const MessageReader& reader, const char* label);
+bool writeHexDump(FILE* log, std::span<const uint8_t> message, const char* label);
 
 }  // namespace vestrel

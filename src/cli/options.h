@@ -5,16 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/user_files.h"
+#include "stream/message_printer.h"
 
 namespace vestrel {
 
-struct Options {
-  bool showUnknown = false;  // -u: print fields of unknown meaning
-  bool fullStrings = false;  // -s: never shorten texts
+// -u and -s are the display settings, -l the log.
+struct Options : OutputSettings {
   int32_t deviceNumber = 1;  // -i
-  std::string logFileName;   // -l
-  OwnedFile logFile;         // open when -l succeeded
 };
 
 // What the command line asks for once it has been scanned.

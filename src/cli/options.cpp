@@ -1,9 +1,10 @@
-#include "capture/options.h"
+#include "cli/options.h"
 
 #include <cctype>
 #include <limits>
 
-#include "stream/console.h"
+#include "capture/user_files.h"
+#include "output/console.h"
 
 namespace vestrel {
 

@@ -1,4 +1,4 @@
-#include "stream/console.h"
+#include "output/console.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -230,6 +230,20 @@ void setConsole(FILE* stream) {
 }
 
 void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
+
+size_t consolePendingSize() { return pending.size(); }
+
+void consoleIndentSince(size_t start, size_t width) {
+  if (width == 0 || start >= pending.size()) return;
+  const std::string text(pending.data() + start, pending.size() - start);
+  pending.truncate(start);
+  for (size_t at = 0; at < text.size();) {
+    const size_t lineEnd = std::min(text.find('\n', at), text.size() - 1) + 1;
+    if (at != 0) pending.append(width, ' ');
+    pending.append(text.data() + at, lineEnd - at);
+    at = lineEnd;
+  }
+}
 
 // printf-style on purpose: the format attribute has the compiler check the
 // arguments of every call against its format.

@@ -16,6 +16,12 @@ void setConsole(FILE* stream);
 // Text as it is, no conversions.
 void consoleWrite(std::string_view text);
 
+// How much text waits to be handed over: a mark for consoleIndentSince.
+size_t consolePendingSize();
+// Indents by width blanks every line begun after the first since start,
+// the mark taken before a message was printed.
+void consoleIndentSince(size_t start, size_t width);
+
 // printf to the console: the conversions this program uses (s, c, d, u, x,
 // X with the flags - and 0, width and precision) are done here, anything
 // else by the C library, with the same result either way.

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "capture/options.h"
+#include "decode/display_settings.h"
 #include "decode/fields.h"
-#include "stream/message_reader.h"
+#include "decode/message_reader.h"
 
 namespace vestrel {
 
@@ -15,6 +15,6 @@ const DecoderEntry* findDecoder(uint8_t id, bool sent);
 // Completes the summary line: the message's fields as the console shows
 // them, or a bare newline for a message without a decoder. sent: the
 // message travels toward the server.
-void decodeDetails(MessageReader& reader, bool sent, const Options& options);
+void decodeDetails(MessageReader& reader, bool sent, const DisplaySettings& options);
 
 }  // namespace vestrel

@@ -1,4 +1,4 @@
-#include "log/hex_dump.h"
+#include "output/hex_dump.h"
 
 #include <algorithm>
 #include <array>
@@ -38,15 +38,15 @@ size_t formatHexLine(size_t lineIndex, std::span<char, kHexLineCapacity> out, st
   return static_cast<size_t>(cursor - out.data());
 }
 
-HexDump formatHexDump(const MessageReader& reader, const char* label) {
-  const std::span<const uint8_t> message = reader.bytes();
+HexDump formatHexDump(std::span<const uint8_t> message, const char* label) {
+  const unsigned id = message.size() > 1 ? message[1] : 0;
   const size_t capacity = hexDumpCapacity(message.size());
   // The capacity holds the heading and every line for any message size,
   // so the lines below never run past it.
   std::unique_ptr<char[]> text(new (std::nothrow) char[capacity]);
   if (!text) return {};
 
-  const int heading = std::snprintf(text.get(), capacity, "%s packet 0x%2.2X, Length %u:\n", label, reader.id(),
+  const int heading = std::snprintf(text.get(), capacity, "%s packet 0x%2.2X, Length %u:\n", label, id,
                                     static_cast<unsigned>(message.size()));
   size_t length = heading > 0 ? std::min(static_cast<size_t>(heading), capacity - 1) : 0;
   std::array<char, kHexLineCapacity> line;
@@ -60,8 +60,8 @@ HexDump formatHexDump(const MessageReader& reader, const char* label) {
   return {std::move(text), length};
 }
 
-bool writeHexDump(FILE* log, const MessageReader& reader, const char* label) {
-  const HexDump dump = formatHexDump(reader, label);
+bool writeHexDump(FILE* log, std::span<const uint8_t> message, const char* label) {
+  const HexDump dump = formatHexDump(message, label);
   const std::string_view text = dump.text();
   // A dump that could not be allocated is left out; the log goes on.
   if (text.empty()) return true;

@@ -1,4 +1,4 @@
-#include "stream/decode_details.h"
+#include "decode/decode_details.h"
 
 #include <array>
 
@@ -6,7 +6,7 @@
 #include "decode/console_sink.h"
 #include "decode/field_walker.h"
 #include "decode/server_decoders.h"
-#include "stream/console.h"
+#include "output/console.h"
 
 namespace vestrel {
 
@@ -29,7 +29,7 @@ const DecoderEntry* findDecoder(uint8_t id, bool sent) {
   return (sent ? client : server)[id];
 }
 
-void decodeDetails(MessageReader& reader, bool sent, const Options& options) {
+void decodeDetails(MessageReader& reader, bool sent, const DisplaySettings& options) {
   if (const DecoderEntry* decoder = findDecoder(reader.id(), sent)) {
     ConsoleSink sink(options);
     walkFields(reader, decoder->fields, sink);

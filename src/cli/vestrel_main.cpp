@@ -1,8 +1,8 @@
 #include "capture/capture.h"
 #include "capture/devices.h"
-#include "capture/options.h"
 #include "capture/standard_streams.h"
-#include "stream/console.h"
+#include "cli/options.h"
+#include "output/console.h"
 
 int main(int argc, char** argv) {
   using namespace vestrel;
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     case Action::ShowUsage: printUsage(programName); break;
     case Action::ShowVersion: printVersion(); break;
     case Action::ListDevices: printDeviceList(); break;
-    case Action::Capture: status = runCapture(options); break;
+    case Action::Capture: status = runCapture(options.deviceNumber, options); break;
   }
   // Output that could not be written has nowhere else to go than standard
   // error. Failures have been printed; every road ends with status 0 but

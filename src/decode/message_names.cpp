@@ -1,4 +1,4 @@
-#include "stream/message_names.h"
+#include "decode/message_names.h"
 
 #include <array>
 #include <cstdio>

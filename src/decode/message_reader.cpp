@@ -1,4 +1,4 @@
-#include "stream/message_reader.h"
+#include "decode/message_reader.h"
 
 #include <algorithm>
 #include <cstring>

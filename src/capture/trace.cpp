@@ -1,0 +1,289 @@
+#include "capture/trace.h"
+
+#include <pcap/pcap.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "capture/capture_filter.h"
+#include "capture/devices.h"
+#include "capture/live_device.h"
+#include "capture/privileges.h"
+#include "capture/user_files.h"
+#include "decode/output_forms.h"
+#include "output/console.h"
+#include "stream/connection_tracker.h"
+#include "stream/segment_handler.h"
+
+namespace vestrel {
+
+namespace {
+
+constexpr int kFailure = 1;
+
+// Errors come after everything printed so far, so a file cut short is
+// reported below the last message it let through.
+void sayError(const std::string& text) {
+  flushConsole();
+  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTraceProgramName, consoleSafe(text)));
+}
+
+std::string describeLinkType(int datalink) {
+  const char* name = pcap_datalink_val_to_name(datalink);
+  const char* description = pcap_datalink_val_to_description(datalink);
+  std::string text = name != nullptr ? name : std::to_string(datalink);
+  if (description != nullptr) text += std::string(" (") + description + ")";
+  return text;
+}
+
+struct Source {
+  OwnedCapture capture;
+  std::string name;             // as the messages show it
+  std::optional<FileId> input;  // the capture file, not to be overwritten
+  bool live = false;
+};
+
+// Opened by us rather than by name through the library, so a file that
+// cannot be opened is reported with its name and the system's reason.
+bool openFileSource(const std::string& fileName, Source& source) {
+  source.name = fileName == "-" ? "standard input" : fileName;
+  FILE* file = fileName == "-" ? stdin : std::fopen(fileName.c_str(), "rb");
+  if (file == nullptr) {
+    sayError(source.name + ": " + std::strerror(errno));
+    return false;
+  }
+  source.input = fileIdOf(fileno(file));
+  char errorText[PCAP_ERRBUF_SIZE] = "";
+  source.capture.reset(pcap_fopen_offline(file, errorText));
+  if (source.capture) return true;  // closing the capture closes the file
+  if (file != stdin) static_cast<void>(std::fclose(file));
+  sayError(source.name + ": " + errorText);
+  return false;
+}
+
+bool isNumber(const std::string& text) {
+  return !text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+}
+
+// The device's name: as given, the one a number picks from the list -D
+// prints, or the first one listed.
+std::optional<std::string> deviceName(const std::string& wanted) {
+  if (!wanted.empty() && !isNumber(wanted)) return wanted;
+  const DeviceList devices;
+  if (!devices.ok()) {
+    sayError("cannot list the capture devices: " + devices.error());
+    return std::nullopt;
+  }
+  const size_t position = wanted.empty() ? 0 : std::stoul(wanted) - 1;
+  const pcap_if* device = wanted == "0" ? nullptr : devices.at(position);
+  if (device != nullptr) return std::string(device->name);
+  if (wanted.empty()) {
+    sayError("no capture device found (run as root, or see -D)");
+  } else {
+    sayError("no device number " + wanted + " (" + std::to_string(devices.size()) + " listed by -D)");
+  }
+  return std::nullopt;
+}
+
+bool openLiveSource(const std::string& wanted, Source& source) {
+  const auto name = deviceName(wanted);
+  if (!name) return false;
+  source.name = *name;
+  source.live = true;
+  std::string error;
+  bool permissionDenied = false;
+  source.capture = openLiveDevice(name->c_str(), error, &permissionDenied);
+  if (source.capture) return true;
+  sayError(error);
+  if (permissionDenied) {
+    sayError("capturing needs root, or the capture capabilities given once to the program: "
+             "sudo setcap cap_net_raw,cap_net_admin+ep $(command -v vestrel-trace)");
+  }
+  return false;
+}
+
+// The chat ports' frames, and of them those the user's expression takes.
+// Without the user's expression, a filter the kernel refuses only costs
+// speed: say so and go on.
+bool installTraceFilter(const TraceSettings& settings, const Source& source) {
+  const std::string expression =
+      chatPortsFilter(pcap_datalink(source.capture.get()), settings.ports, settings.filterExpression);
+  const std::string problem = installFilter(source.capture.get(), expression);
+  if (problem.empty()) return true;
+  if (!settings.filterExpression.empty()) {
+    sayError(problem);  // the library's words: "can't parse filter expression: ..."
+    return false;
+  }
+  sayError("cannot install the capture filter (" + problem + "); taking every frame");
+  return true;
+}
+
+// Files the user names are created with the user's identity, never over
+// the capture being read.
+OwnedFile createUserFile(const std::string& name, const Source& source) {
+  OutputFile file = createOutputFile(name.c_str(), source.input);
+  if (!file.file) {
+    sayError(name + ": " + (file.isInput ? "is the capture file being read; not written" : std::strerror(file.error)));
+  }
+  return std::move(file.file);
+}
+
+struct DumpCloser {
+  void operator()(pcap_dumper_t* dumper) const { pcap_dump_close(dumper); }
+};
+using OwnedDumper = std::unique_ptr<pcap_dumper_t, DumpCloser>;
+
+struct TraceRun {
+  pcap_t* capture = nullptr;
+  pcap_dumper_t* dumper = nullptr;
+  Monitor* shared = nullptr;              // --single-stream
+  ConnectionTracker* tracker = nullptr;  // otherwise
+  MessagePrinter* printer = nullptr;
+};
+
+void handleTraceFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
+  TraceRun& run = *reinterpret_cast<TraceRun*>(user);
+  if (run.dumper != nullptr) pcap_dump(reinterpret_cast<unsigned char*>(run.dumper), header, bytes);
+  const std::span<const uint8_t> frame(bytes, header->caplen);
+  if (run.shared != nullptr) {
+    run.printer->setFrameTime(header->ts);
+    handleSegment(*run.shared, frame);
+  } else {
+    run.tracker->handleFrame(header->ts, frame);
+  }
+  if (run.printer->limitReached()) pcap_breakloop(run.capture);
+}
+
+// A file is read in batches, so that a reader who has gone (`| head`) ends
+// the reading soon; live, every batch the kernel hands over is pushed out
+// at once, so each message is seen as soon as the program has caught up.
+int traceEveryFrame(TraceRun& run, bool live) {
+  constexpr int kFramesPerFileBatch = 1024;
+  int result = 0;
+  while (!consoleReaderGone() && !run.printer->limitReached()) {
+    result = pcap_dispatch(run.capture, live ? -1 : kFramesPerFileBatch, handleTraceFrame,
+                           reinterpret_cast<unsigned char*>(&run));
+    if (live) {
+      run.printer->flush();
+      if (run.dumper != nullptr) pcap_dump_flush(run.dumper);
+    }
+    if (result < 0 || (result == 0 && !live)) break;
+  }
+  return result;
+}
+
+void reportLosses(const std::string& sourceName, const TrackerCounts& counts, uint64_t sharedCutSegments) {
+  if (counts.lostBytes != 0) {
+    sayError(std::to_string(counts.lostBytes) + " bytes lost in " + std::to_string(counts.losses) +
+             " gap(s) of the connections' streams; the messages in them are missing");
+  }
+  const uint64_t cut = counts.cutSegments + sharedCutSegments;
+  if (cut != 0) {
+    sayError(sourceName + ": warning: " + std::to_string(cut) +
+             " segment(s) of the chat ports were cut short by the capture's snapshot length;"
+             " the messages in them are incomplete");
+  }
+  if (counts.forgotten != 0) {
+    sayError(std::to_string(counts.forgotten) + " connection(s) forgotten while still open: too many at once");
+  }
+}
+
+bool openSource(const TraceSettings& settings, Source& source) {
+  return settings.readFile.empty() ? openLiveSource(settings.device, source)
+                                   : openFileSource(settings.readFile, source);
+}
+
+}  // namespace
+
+int runTrace(TraceSettings& settings) {
+  Source source;
+  if (!openSource(settings, source)) return kFailure;
+  const int datalink = pcap_datalink(source.capture.get());
+  const auto linkLayer = linkLayerForAnyIp(datalink);
+  if (!linkLayer) {
+    sayError(source.name + ": link type " + describeLinkType(datalink) + " is not supported");
+    return kFailure;
+  }
+  if (!installTraceFilter(settings, source)) return kFailure;
+  OutputSettings& output = settings.output;
+  if (!output.logFileName.empty()) {
+    output.logFile = createUserFile(output.logFileName, source);
+    if (!output.logFile) return kFailure;
+  }
+  OwnedDumper dumper;
+  FILE* dumpStream = nullptr;  // closed with the dumper
+  if (!settings.writeFile.empty()) {
+    OwnedFile dumpFile = createUserFile(settings.writeFile, source);
+    if (!dumpFile) return kFailure;
+    dumper.reset(pcap_dump_fopen(source.capture.get(), dumpFile.get()));
+    if (!dumper) {
+      sayError(settings.writeFile + ": " + pcap_geterr(source.capture.get()));
+      return kFailure;
+    }
+    dumpStream = dumpFile.release();
+  }
+  // Everything that needs privileges is open; what follows parses bytes
+  // anyone on the network can send.
+  if (!giveUpPrivilegesOrSay(processPrivileges(), stderr, kTraceProgramName)) return kFailure;
+  if (source.live) {
+    static_cast<void>(std::fprintf(stderr, "%s: listening on %s, link-type %s\n", kTraceProgramName,
+                                   consoleSafe(source.name), describeLinkType(datalink).c_str()));
+  }
+
+  Monitor shared(output, settings.prefix);
+  shared.linkLayer = *linkLayer;
+  MessagePrinter printer(output, settings.prefix);
+  ConnectionTracker tracker(printer, settings.ports, settings.prefix.connection);
+  tracker.linkLayer = *linkLayer;
+  TraceRun run{source.capture.get(), dumper.get(), settings.singleStream ? &shared : nullptr,
+               settings.singleStream ? nullptr : &tracker, settings.singleStream ? &shared.printer : &printer};
+  run.printer->flushEachMessage = settings.lineBuffered;
+  run.printer->setLimit(settings.count);
+
+  stopOnSignals(source.capture.get());
+  const int result = traceEveryFrame(run, source.live);
+  stopOnSignals(nullptr);
+  tracker.finish();
+  run.printer->flush();
+
+  bool ok = finishConsole(kTraceProgramName);
+  if (result == PCAP_ERROR) {
+    sayError(source.name + ": " + pcap_geterr(source.capture.get()));
+    ok = false;
+  }
+  if (source.live) reportKernelDrops(source.capture.get(), kTraceProgramName);
+  reportLosses(source.name, tracker.counts(), shared.cutSegments);
+  // A log that failed was reported on the console when it failed.
+  if (output.logFile && run.printer->log == nullptr) ok = false;
+  if (dumper) {
+    const bool written = pcap_dump_flush(dumper.get()) == 0 && std::ferror(dumpStream) == 0;
+    if (!written) {
+      sayError(settings.writeFile + ": " + std::strerror(errno));
+      ok = false;
+    }
+  }
+  return ok ? 0 : kFailure;
+}
+
+int listTraceDevices() {
+  const DeviceList devices;
+  if (!devices.ok()) {
+    sayError("cannot list the capture devices: " + devices.error());
+    return kFailure;
+  }
+  int number = 1;
+  for (const pcap_if* device = devices.at(0); device != nullptr; device = device->next) {
+    consolePrint("%d.%s", number++, consoleSafe(device->name));
+    if (device->description != nullptr) consolePrint(" (%s)", consoleSafe(device->description));
+    consolePrint("\n");
+  }
+  return finishConsole(kTraceProgramName) ? 0 : kFailure;
+}
+
+}  // namespace vestrel

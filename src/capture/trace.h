@@ -1,0 +1,37 @@
+// vestrel-trace's capture: live from a device or from a capture file,
+// through the kernel or library filter, every connection followed on its own
+// (or the one shared stream), every frame that passed the filter saved when
+// asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stream/message_printer.h"
+
+namespace vestrel {
+
+inline constexpr const char* kTraceProgramName = "vestrel-trace";
+
+struct TraceSettings {
+  OutputSettings output;         // -u, -s, -l (named here, created by runTrace)
+  PrefixSettings prefix;         // -t, -tt, -C
+  std::string readFile;          // -r: a capture file, "-" for standard input
+  std::string device;            // -i: a name or the number -D prints; empty: the first device
+  std::vector<uint16_t> ports;   // -p: the chat ports
+  std::string filterExpression;  // the trailing arguments, joined
+  uint64_t count = 0;            // -c: stop after this many messages; 0: never
+  std::string writeFile;         // -w: save the frames that passed the filter
+  bool singleStream = false;     // --single-stream
+  bool lineBuffered = false;     // -U
+};
+
+// Runs the capture the settings describe and returns the exit status: 0,
+// or 1 after an error said on standard error.
+int runTrace(TraceSettings& settings);
+
+// -D: the devices, "1.name (description)", one a line. Returns the exit status.
+int listTraceDevices();
+
+}  // namespace vestrel

@@ -1,0 +1,85 @@
+// The connections being followed, each with its two byte streams. The table
+// is bounded: past its size the connection idle longest is forgotten, and
+// connections idle past a time limit expire, so a week-long capture or a
+// SYN flood keeps memory flat.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "stream/frame.h"
+#include "stream/message_framer.h"
+#include "stream/sequence_order.h"
+
+namespace vestrel {
+
+// A connection as seen from its server's port: the client end, then the server end.
+struct ConnectionKey {
+  IpAddress client;
+  IpAddress server;
+  uint16_t clientPort = 0;
+  uint16_t serverPort = 0;
+  bool operator==(const ConnectionKey&) const = default;
+};
+
+struct ConnectionKeyHash {
+  size_t operator()(const ConnectionKey& key) const;
+};
+
+// "10.0.0.5:50312", or "[::1]:50312" for IPv6.
+std::string endpointText(const IpAddress& address, uint16_t port);
+
+// One direction's bytes, put in order, then cut into messages.
+struct DirectionStream {
+  SequenceOrder order;
+  MessageFramer framer;
+};
+
+struct Connection {
+  ConnectionKey key;
+  DirectionStream toServer;
+  DirectionStream toClient;
+  int64_t lastSeen = 0;  // capture time, in seconds
+  uint32_t clientInitialSequence = 0;  // of the client's SYN, when seen
+  bool synSeen = false;
+  // Seen from its SYN: the client's first byte is its protocol byte.
+  bool protocolBytePending = false;
+  // Its protocol byte names something else than chat messages.
+  bool carriesNoMessages = false;
+  bool announced = false;  // its opening has been told
+  bool closed = false;     // FIN both ways, or RST: its bytes are done
+  bool finToServer = false;
+  bool finToClient = false;
+  // The table's order of use, most recent first.
+  Connection* newer = nullptr;
+  Connection* older = nullptr;
+};
+
+class ConnectionTable {
+ public:
+  explicit ConnectionTable(size_t capacity) : capacity_(capacity) {}
+  ConnectionTable(const ConnectionTable&) = delete;
+  ConnectionTable& operator=(const ConnectionTable&) = delete;
+
+  // The connection of key, marked as just used; nullptr when unknown.
+  Connection* find(const ConnectionKey& key, int64_t now);
+  // A new connection; the table must have room (see full()).
+  Connection& add(const ConnectionKey& key, int64_t now);
+  void remove(Connection& connection);
+  bool full() const { return connections_.size() >= capacity_; }
+  // The connection used longest ago, or nullptr.
+  Connection* oldest() const { return oldest_; }
+  size_t size() const { return connections_.size(); }
+
+ private:
+  void unlink(Connection& connection);
+  void linkNewest(Connection& connection);
+
+  size_t capacity_;
+  std::unordered_map<ConnectionKey, Connection, ConnectionKeyHash> connections_;
+  Connection* newest_ = nullptr;
+  Connection* oldest_ = nullptr;
+};
+
+}  // namespace vestrel
