@@ -103,5 +103,4 @@ void reportKernelDrops(pcap_t* capture, const char* programName) {
                    static_cast<unsigned long long>(counts.ps_recv)));
 }
 
-
 }  // namespace vestrel

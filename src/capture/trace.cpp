@@ -66,9 +66,8 @@ bool openFileSource(const std::string& fileName, Source& source) {
 }
 
 bool isNumber(const std::string& text) {
-  return !text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  return !text.empty() && text.size() < 10 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The device's name: as given, the one a number picks from the list -D
@@ -102,8 +101,9 @@ bool openLiveSource(const std::string& wanted, Source& source) {
   if (source.capture) return true;
   sayError(error);
   if (permissionDenied) {
-    sayError("capturing needs root, or the capture capabilities given once to the program: "
-             "sudo setcap cap_net_raw,cap_net_admin+ep $(command -v vestrel-trace)");
+    sayError(
+        "capturing needs root, or the capture capabilities given once to the program: "
+        "sudo setcap cap_net_raw,cap_net_admin+ep $(command -v vestrel-trace)");
   }
   return false;
 }
@@ -142,7 +142,7 @@ using OwnedDumper = std::unique_ptr<pcap_dumper_t, DumpCloser>;
 struct TraceRun {
   pcap_t* capture = nullptr;
   pcap_dumper_t* dumper = nullptr;
-  Monitor* shared = nullptr;              // --single-stream
+  Monitor* shared = nullptr;             // --single-stream
   ConnectionTracker* tracker = nullptr;  // otherwise
   MessagePrinter* printer = nullptr;
 };

@@ -40,7 +40,7 @@ struct Connection {
   ConnectionKey key;
   DirectionStream toServer;
   DirectionStream toClient;
-  int64_t lastSeen = 0;  // capture time, in seconds
+  int64_t lastSeen = 0;                // capture time, in seconds
   uint32_t clientInitialSequence = 0;  // of the client's SYN, when seen
   bool synSeen = false;
   // Seen from its SYN: the client's first byte is its protocol byte.

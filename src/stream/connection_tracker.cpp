@@ -91,13 +91,13 @@ void ConnectionTracker::handleSegment(const timeval& time, const TcpSegment& seg
 }
 
 Connection* ConnectionTracker::connectionFor(const TcpSegment& segment, bool sent, int64_t now) {
-  const ConnectionKey key = sent ? ConnectionKey{segment.source, segment.destination, segment.sourcePort,
-                                                 segment.destinationPort}
-                                 : ConnectionKey{segment.destination, segment.source, segment.destinationPort,
-                                                 segment.sourcePort};
+  const ConnectionKey key =
+      sent ? ConnectionKey{segment.source, segment.destination, segment.sourcePort, segment.destinationPort}
+           : ConnectionKey{segment.destination, segment.source, segment.destinationPort, segment.sourcePort};
   const bool clientSyn = sent && segment.has(kTcpSyn) && !segment.has(kTcpAck);
   Connection* connection = table_.find(key, now);
-  if (connection != nullptr && clientSyn && !(connection->synSeen && connection->clientInitialSequence == segment.sequence)) {
+  if (connection != nullptr && clientSyn &&
+      !(connection->synSeen && connection->clientInitialSequence == segment.sequence)) {
     forget(*connection, "closed (its ports are used again)");
     connection = nullptr;
   }

@@ -18,10 +18,10 @@ namespace vestrel {
 
 struct TrackerCounts {
   uint64_t lostBytes = 0;
-  uint64_t losses = 0;             // gaps declared
-  uint64_t connections = 0;        // connections followed
-  uint64_t forgotten = 0;          // dropped from a full table
-  uint64_t cutSegments = 0;        // chat segments the snapshot length cut short
+  uint64_t losses = 0;       // gaps declared
+  uint64_t connections = 0;  // connections followed
+  uint64_t forgotten = 0;    // dropped from a full table
+  uint64_t cutSegments = 0;  // chat segments the snapshot length cut short
 };
 
 // How long a connection may stay silent before it is forgotten, in capture time.

@@ -13,7 +13,7 @@ int64_t distance(uint32_t from, uint32_t sequence) { return static_cast<int32_t>
 // The payload without its first count bytes.
 std::span<const uint8_t> without(std::span<const uint8_t> payload, int64_t count) {
   return count >= static_cast<int64_t>(payload.size()) ? std::span<const uint8_t>{}
-                                                        : payload.subspan(static_cast<size_t>(count));
+                                                       : payload.subspan(static_cast<size_t>(count));
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ void MessagePrinter::beginLine(std::string_view client) {
   }
   if (prefix_.connection) {
     consoleWrite(client);
-    consoleWrite(std::string_view("                      ", kClientColumn - std::min(client.size(), kClientColumn - 1)));
+    consoleWrite(
+        std::string_view("                      ", kClientColumn - std::min(client.size(), kClientColumn - 1)));
   }
   size_t width = consolePendingSize() - start;
   if (width % kTabWidth != 0) {

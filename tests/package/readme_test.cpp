@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "decode/client_decoders.h"
+#include "decode/message_names.h"
 #include "decode/server_decoders.h"
 #include "package/system_tools.h"
-#include "decode/message_names.h"
 
 namespace vestrel::package {
 namespace {

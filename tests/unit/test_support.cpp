@@ -1,7 +1,7 @@
 #include "test_support.h"
 
-#include "decoder_cases.h"
 #include "decode/decode_details.h"
+#include "decoder_cases.h"
 
 #include <algorithm>
 #include <cstdlib>
