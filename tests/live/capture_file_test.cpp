@@ -135,6 +135,8 @@ void CaptureFileTest::expectReadAsLive(const std::string& file, const fs::path& 
     arguments.push_back("-l");
     arguments.push_back(logPath.string());
   }
+  // The live program's one shared stream, for a comparison byte for byte.
+  arguments.push_back("--single-stream");
   arguments.push_back("-r");
   arguments.push_back(file);
 

@@ -91,6 +91,18 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, HandleSegment,
     ::testing::Values(
         FramesCase{"OneMessageToServer", {toServer(kPing)}, kSentPing},
+        // A connection direction's bytes go into the stream once: copies
+        // and overlaps are cut, a late segment that fills a gap is taken.
+        FramesCase{"RetransmissionShownOnce",
+                   {toServer(kPing, {.sequence = 100}), toServer(kPing, {.sequence = 100})},
+                   kSentPing},
+        FramesCase{"OverlapTakesOnlyNewBytes",
+                   {toServer(kPing, {.sequence = 100}), toServer(test::tail(kPing, 4) + kPing, {.sequence = 104})},
+                   kSentPing + kSentPing},
+        FramesCase{"LateSegmentFillingAGapTaken",
+                   {toServer(kPing, {.sequence = 100}), toServer(kPing, {.sequence = 116}),
+                    toServer(kPing, {.sequence = 108}), toServer(kPing, {.sequence = 116})},
+                   kSentPing + kSentPing + kSentPing},
         FramesCase{"OneMessageFromServer", {fromServer(kPing)}, kRcvdPing},
         FramesCase{"PortToItselfIsSent", {tcpFrame(kBncsPort, kBncsPort, kPing)}, kSentPing},
         FramesCase{"OtherPortsIgnored", {tcpFrame(80, 443, kPing), toServer(kPing)}, kSentPing},

@@ -36,6 +36,7 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   tcp[0] = static_cast<uint8_t>(sourcePort >> 8), tcp[1] = static_cast<uint8_t>(sourcePort);
   tcp[2] = static_cast<uint8_t>(destinationPort >> 8), tcp[3] = static_cast<uint8_t>(destinationPort);
   tcp[12] = static_cast<uint8_t>(shape.tcpHeaderWords << 4);
+  tcp[13] = shape.flags;
   static std::map<std::pair<uint16_t, uint16_t>, uint32_t> nextSequence;
   uint32_t& next = nextSequence[{sourcePort, destinationPort}];
   const uint32_t sequence = shape.sequence.value_or(next);

@@ -25,6 +25,7 @@ struct FrameShape {
   // Unset: each frame of a port pair follows on from the one made before,
   // as a real sender's segments do.
   std::optional<uint32_t> sequence;
+  uint8_t flags = 0;  // SYN, FIN, RST, ACK bits
 };
 
 inline constexpr size_t kEthernetHeaderBytes = 14;
