@@ -30,7 +30,9 @@ std::string chatPortFilter(int linkType, uint16_t port) {
 std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression) {
   std::string portFilter = withVlans(linkType, tcpPorts(ports));
   if (expression.empty()) return portFilter;
-  return "(" + portFilter + ") and (" + expression + ")";
+  // Each "vlan" moves the offsets of everything after it, so the user's
+  // expression goes first, where it reads the frame as written.
+  return "(" + expression + ") and (" + portFilter + ")";
 }
 
 std::string installFilter(pcap_t* capture, const std::string& expression) {

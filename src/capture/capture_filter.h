@@ -16,7 +16,7 @@ namespace vestrel {
 // two tags deep; the other link types carry no tags.
 std::string chatPortFilter(int linkType, uint16_t port);
 // The same for any of several ports, and, when expression is not empty,
-// only the frames it also takes.
+// only the frames it also takes (tested first: see the .cpp).
 std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression = {});
 
 // Compiles expression for the capture's link type and installs it. Empty

@@ -1,0 +1,110 @@
+// vestrel-trace live, as a new user runs it: a device by name, a filter
+// expression, the frames saved with -w and read back with -r, and the
+// privileges given up once the device is open.
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "common/child_process.h"
+#include "live_fixture.h"
+
+namespace vestrel::live {
+namespace {
+
+constexpr Millis kStartTimeout{5000};
+constexpr Millis kLinesTimeout{5000};
+const std::string kBanner = "vestrel-trace: listening on lo, link-type EN10MB (Ethernet)\n";
+const std::string kEndMarkLine = sentLine(0xEE, "SID_UNK0xEE");
+
+class TraceLiveTest : public PrivateNetworkTest {
+ protected:
+  void start(std::vector<std::string> options, const test::ChildSetup& setup = {}) {
+    ASSERT_TRUE(listener_.open());
+    options.insert(options.begin(), {"-i", "lo"});
+    ASSERT_TRUE(trace_.start(options, setup, vestrelTraceBinary()));
+    ASSERT_TRUE(trace_.waitForText(kBanner, kStartTimeout)) << trace_.output();
+    ASSERT_EQ(trace_.output(), kBanner);
+  }
+
+  // A client's first byte names its protocol: 0x01, chat messages.
+  ChatConnection connect() {
+    ChatConnection chat = ChatConnection::open(listener_, [this] { EXPECT_TRUE(trace_.waitUntilIdle(kLinesTimeout)); });
+    chat.clientSends(Bytes{0x01});
+    return chat;
+  }
+
+  // A ping each way on one connection, then the end mark on another.
+  void sendPingsAndEndMark() {
+    ChatConnection chat = connect();
+    chat.clientSends(ping(7));
+    chat.serverSends(ping(8));
+    ChatConnection last = connect();
+    last.clientSends(endMark());
+    EXPECT_TRUE(trace_.waitForText(kEndMarkLine, kLinesTimeout)) << trace_.output();
+  }
+
+  ProcessResult stop() { return trace_.stop(SIGINT); }
+
+  ChatListener listener_;
+  VestrelProcess trace_;
+  test::ScratchDirectory scratch_;
+};
+
+const std::string kPingLines = sentLine(0x25, "SID_PING", pingDetails(7)) + rcvdLine(0x25, "SID_PING", pingDetails(8));
+
+TEST_F(TraceLiveTest, DeviceByName) {
+  start({});
+  sendPingsAndEndMark();
+  const ProcessResult result = stop();
+  EXPECT_EQ(result.output, kBanner + kPingLines + kEndMarkLine);
+  EXPECT_EQ(result.status, "exit 0");
+}
+
+// The expression narrows the port filter: the server's frames stay out.
+TEST_F(TraceLiveTest, FilterExpression) {
+  start({"tcp", "dst", "port", "6112"});
+  sendPingsAndEndMark();
+  const ProcessResult result = stop();
+  EXPECT_EQ(result.output, kBanner + sentLine(0x25, "SID_PING", pingDetails(7)) + kEndMarkLine);
+}
+
+TEST_F(TraceLiveTest, SavedFramesReadBackTheSame) {
+  const std::string saved = scratch_.path() / "saved.pcap";
+  start({"-w", saved});
+  sendPingsAndEndMark();
+  EXPECT_EQ(stop().status, "exit 0");
+  const test::ChildResult read =
+      test::ChildProcess::run(vestrelTraceBinary(), {"-r", saved}, "/dev/null", kLinesTimeout);
+  EXPECT_EQ(read.status, "exit 0");
+  EXPECT_EQ(read.output, kPingLines + kEndMarkLine);
+  EXPECT_EQ(read.errors, "");
+}
+
+std::string statusLine(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with(name + ":")) return line;
+  }
+  return {};
+}
+
+// Under sudo the capture goes on as the user who ran it, without
+// capabilities, and the saved frames belong to that user.
+TEST_F(TraceLiveTest, GivesUpPrivilegesOnceTheDeviceIsOpen) {
+  test::ChildSetup setup;
+  setup.environment = {{"SUDO_UID", "4321"}, {"SUDO_GID", "4322"}, {"SUDO_USER", std::nullopt}};
+  std::filesystem::permissions(scratch_.path(), std::filesystem::perms::all);
+  const std::string saved = scratch_.path() / "saved.pcap";
+  start({"-w", saved}, setup);
+  EXPECT_EQ(statusLine(trace_.pid(), "Uid"), "Uid:\t4321\t4321\t4321\t4321");
+  EXPECT_EQ(statusLine(trace_.pid(), "CapEff"), "CapEff:\t0000000000000000");
+  sendPingsAndEndMark();
+  const ProcessResult result = stop();
+  EXPECT_EQ(result.output, kBanner + kPingLines + kEndMarkLine);
+  struct stat owner {};
+  ASSERT_EQ(stat(saved.c_str(), &owner), 0);
+  EXPECT_EQ(owner.st_uid, 4321U);
+}
+
+}  // namespace
+}  // namespace vestrel::live
