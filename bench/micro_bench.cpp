@@ -26,7 +26,7 @@ using wire::Bytes;
 constexpr wire::Endpoint kClient{{192, 0, 2, 10}, 50412};
 constexpr wire::Endpoint kServer{{198, 51, 100, 20}, 6112};
 
-// Console text goes to /dev/null, fully buffered as vestrel-read's output is.
+// Console text goes to /dev/null, fully buffered as vestrel-trace's output is into a file.
 class NullConsole {
  public:
   NullConsole() : stream_(std::fopen("/dev/null", "w")) {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Measures Vestrel against tcpdump and writes bench/RESULTS.md:
 #   bench/run-bench.sh BUILD_DIR
-# BUILD_DIR holds vestrel, vestrel-read, vestrel-gen, vestrel-flood and
+# BUILD_DIR holds vestrel, vestrel-trace, vestrel-gen, vestrel-flood and
 # micro_bench (cmake -DVESTREL_BUILD_BENCH=ON; `make bench` does it all).
 # Settings from the environment: BENCH_RUNS (offline runs per tool, default
 # 5), BENCH_SECONDS (live flood length, default 3), BENCH_RATES (live rates
@@ -96,13 +96,18 @@ offline() {
         say "|---|---|---|---|---|---|"
         offline_row "tcpdump -nn -r FILE 'tcp port 6112'" $million tcpdump -nn -r "$file" 'tcp port 6112'
         read -r tcpdumpWall tcpdumpCpu <"$work/last"
-        offline_row "vestrel-read FILE" $million "$build/vestrel-read" "$file"
+        offline_row "vestrel-trace -r FILE" $million "$build/vestrel-trace" -r "$file"
         read -r vestrelWall vestrelCpu <"$work/last"
-        offline_row "vestrel-read -s FILE" $million "$build/vestrel-read" -s "$file"
-        offline_row "vestrel-read -l /dev/null FILE" $million "$build/vestrel-read" -l /dev/null "$file"
+        offline_row "vestrel-trace --single-stream -r FILE" $million "$build/vestrel-trace" --single-stream -r "$file"
+        read -r sharedWall sharedCpu <"$work/last"
+        offline_row "vestrel-trace -s -r FILE" $million "$build/vestrel-trace" -s -r "$file"
+        offline_row "vestrel-trace -l /dev/null -r FILE" $million "$build/vestrel-trace" -l /dev/null -r "$file"
+        offline_row "vestrel-trace -C -tt -r FILE" $million "$build/vestrel-trace" -C -tt -r "$file"
         say ""
-        awk -v tw="$tcpdumpWall" -v tc="$tcpdumpCpu" -v vw="$vestrelWall" -v vc="$vestrelCpu" 'BEGIN {
-            printf "vestrel-read is %.1fx faster than tcpdump by wall time, %.1fx by CPU time.\n\n", tw / vw, tc / vc }' |
+        awk -v tw="$tcpdumpWall" -v tc="$tcpdumpCpu" -v vw="$vestrelWall" -v vc="$vestrelCpu" \
+            -v sw="$sharedWall" -v sc="$sharedCpu" 'BEGIN {
+            printf "vestrel-trace -r is %.1fx faster than tcpdump by wall time, %.1fx by CPU time;", tw / vw, tc / vc
+            printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx).\n\n", vw / sw, vc / sc }' |
             tee -a "$report"
     done
     say "### Memory against the capture's length"
@@ -112,7 +117,7 @@ offline() {
     for entry in "tenth 100000" "one 1000000"; do
         # shellcheck disable=SC2086
         set -- $entry
-        rss=$(measure "$build/vestrel-read" "$work/$1.pcap" | cut -d' ' -f3)
+        rss=$(measure "$build/vestrel-trace" -r "$work/$1.pcap" | cut -d' ' -f3)
         awk -v f="$1" -v n="$2" -v rss="$rss" 'BEGIN { printf "| %s | %d | %.1f |\n", f, n, rss / 1024 }' | tee -a "$report"
     done
     say ""

@@ -10,6 +10,7 @@
 #include "fuzz_input.h"
 #include "output/console.h"
 #include "output_check.h"
+#include "stream/connection_tracker.h"
 #include "stream/message_printer.h"
 #include "stream/segment_handler.h"
 
@@ -43,6 +44,28 @@ void feedFrame(Monitor& monitor, std::span<const uint8_t> bytes) {
   if (monitor.buffer.count() > kStreamCapacity) fail("stream buffer holds more than its capacity");
 }
 
+// A small table, and capture time moving on two minutes a frame, so that
+// connections are forgotten for room and expire while idle within one input.
+constexpr size_t kFuzzedConnections = 4;
+constexpr time_t kSecondsPerFrame = 120;
+
+void trackEveryFrame(RecordReader& input, OutputSettings& options, uint8_t settings, LinkLayer linkLayer) {
+  const bool prefixes = (settings & kPrefixes) != 0;
+  MessagePrinter printer(options, {.time = prefixes ? TimeStamp::DateTime : TimeStamp::None, .connection = prefixes});
+  printer.log = options.logFile.get();
+  printer.flushEachMessage = (settings & kReadingFile) == 0;
+  ConnectionTracker tracker(printer, {6112}, prefixes, kFuzzedConnections);
+  tracker.linkLayer = linkLayer;
+  for (time_t second = 0; !input.done(); second += kSecondsPerFrame) {
+    const std::span<const uint8_t> record = input.nextRecord();
+    const std::vector<uint8_t> frame(record.begin(), record.end());
+    tracker.handleFrame({second, 0}, frame);
+    if (tracker.openConnections() > kFuzzedConnections) fail("the connection table outgrew its bound");
+  }
+  tracker.finish();
+  printer.flush();
+}
+
 void checkConsole(const StreamRecord& console) {
   if (console.rawControl) fail("a control byte or malformed UTF-8 reached the console unescaped");
   if (console.written > 0 && console.last != '\n') fail("the console output does not end its last line");
@@ -68,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Monitor monitor(options);
     monitor.linkLayer = linkLayer;
     configure(options, monitor, settings, logRecord);
+    if ((settings & kPerConnection) != 0) trackEveryFrame(input, options, settings, linkLayer);
     while (!input.done()) feedFrame(monitor, input.nextRecord());
     // As the programs end a capture: what the log holds is pushed out, and
     // a log that fails only now is reported then.

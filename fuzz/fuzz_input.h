@@ -20,9 +20,9 @@
 namespace vestrel::fuzz {
 
 // Every link layer the monitor reads.
-inline constexpr std::array<LinkLayer, 7> kLinkLayers{
+inline constexpr std::array<LinkLayer, 8> kLinkLayers{
     LinkLayer::Ethernet,        LinkLayer::LinuxCooked, LinkLayer::LinuxCooked2, LinkLayer::BsdLoopback,
-    LinkLayer::BsdLoopbackLoop, LinkLayer::RawIp,       LinkLayer::Ipv4,
+    LinkLayer::BsdLoopbackLoop, LinkLayer::RawIp,       LinkLayer::Ipv4,         LinkLayer::Ipv6,
 };
 
 inline uint8_t linkByte(LinkLayer linkLayer) {
@@ -36,11 +36,13 @@ inline LinkLayer linkLayerOf(uint8_t linkByte) { return kLinkLayers[linkByte % k
 
 // The settings byte of fuzz_frames.
 enum FrameSetting : uint8_t {
-  kShowUnknown = 0x01,  // -u
-  kFullStrings = 0x02,  // -s
-  kLog = 0x04,          // -l, to a log that takes every byte
-  kFullLog = 0x08,      // -l, to a log whose writes fail after a few hundred bytes
-  kReadingFile = 0x10,  // as vestrel-trace runs: no flush after each message
+  kShowUnknown = 0x01,    // -u
+  kFullStrings = 0x02,    // -s
+  kLog = 0x04,            // -l, to a log that takes every byte
+  kFullLog = 0x08,        // -l, to a log whose writes fail after a few hundred bytes
+  kReadingFile = 0x10,    // as vestrel-trace runs: no flush after each message
+  kPerConnection = 0x20,  // each connection on its own, as vestrel-trace reassembles by default
+  kPrefixes = 0x40,       // with it: the time and client end in front, the connection lines (-t -C)
 };
 
 class RecordReader {

@@ -92,8 +92,14 @@ std::span<const T> group(const std::vector<T>& all, size_t index, size_t perGrou
   return std::span<const T>(all).subspan(first, std::min(perGroup, all.size() - first));
 }
 
-constexpr uint8_t kSettingsCycle[] = {
-    0, kShowUnknown, kFullStrings, kShowUnknown | kFullStrings | kLog, kLog | kReadingFile, kFullLog};
+constexpr uint8_t kSettingsCycle[] = {0,
+                                      kShowUnknown,
+                                      kFullStrings,
+                                      kShowUnknown | kFullStrings | kLog,
+                                      kLog | kReadingFile,
+                                      kFullLog,
+                                      kPerConnection,
+                                      kPerConnection | kPrefixes | kLog};
 
 // Ethernet gets the whole session; every other link layer two parts of it.
 void writeSampleFrameSeeds(SeedWriter& seeds) {
