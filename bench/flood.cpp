@@ -276,6 +276,13 @@ int main(int argc, char** argv) {
   if (!connectLoopback(kChatPort, chat)) return 1;
   if (request.bulkPort != 0 && !connectLoopback(static_cast<uint16_t>(request.bulkPort), bulk.connection)) return 1;
   setNoDelay(chat.client, request.noDelay);
+  // A client opens with its protocol byte, 0x01 for chat messages; the
+  // server end's count of bytes read includes it.
+  const char protocolByte = 0x01;
+  if (send(chat.client, &protocolByte, 1, MSG_NOSIGNAL) != 1) {
+    complain(std::string("vestrel-flood: cannot send the protocol byte: ") + std::strerror(errno));
+    return 1;
+  }
   long received = 0;
   std::thread reader(drain, chat.server, std::ref(received));
 

@@ -2,7 +2,7 @@
 # One live run, inside a network namespace of its own (run it under
 # unshare -n): TOOL captures on lo while vestrel-flood sends, then one row
 # of the live table is printed.
-#   live-run.sh BUILD_DIR vestrel|tcpdump packed|nodelay|bulk RATE SECONDS WORK_DIR [VESTREL]
+#   live-run.sh BUILD_DIR vestrel|vestrel-trace|tcpdump packed|nodelay|bulk RATE SECONDS WORK_DIR [VESTREL]
 # Mode bulk sends the chat one segment a message (as nodelay) beside a
 # flat-out transfer on 127.0.0.1:5000, and prints a row of the bulk table.
 # VESTREL is the capture program to run for tool vestrel (default
@@ -41,6 +41,10 @@ if [ "$tool" = vestrel ]; then
     "$vestrel" -i "$number" >"$out" 2>"$err" &
     pid=$!
     wait_for "$out" "^Monitoring"
+elif [ "$tool" = vestrel-trace ]; then
+    "$build/vestrel-trace" -i lo >"$out" 2>"$err" &
+    pid=$!
+    wait_for "$err" "listening on"
 else
     tcpdump -i lo -nn 'tcp port 6112' >"$out" 2>"$err" &
     pid=$!
@@ -87,9 +91,9 @@ segments=$(echo "$flood" | sed -n 's/.*segments=\([0-9]*\).*/\1/p')
 resent=$(echo "$flood" | sed -n 's/.*resent=\([0-9]*\).*/\1/p')
 achieved=$(echo "$flood" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] } }
                                 END { printf "%.0f\n", v["messages"] / v["seconds"] }')
-if [ "$tool" = vestrel ]; then
+if [ "$tool" != tcpdump ]; then
     seen=$(grep -c '^Sent -> \[0x0E\] SID_CHATCOMMAND' "$out" || true)
-    dropped=$(sed -n 's/^vestrel: \([0-9]*\) frames dropped.*/\1/p' "$err")
+    dropped=$(sed -n 's/^vestrel[a-z-]*: \([0-9]*\) frames dropped.*/\1/p' "$err")
 else
     # One line per frame; the client's frames carry 36 bytes a message.
     seen=$(awk '/ > 127\.0\.0\.1\.6112: / { for (i = 1; i < NF; i++) if ($i == "length") bytes += $(i + 1) }

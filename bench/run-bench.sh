@@ -198,8 +198,8 @@ live_bulk() {
     say ""
     say "| capture | chat rate asked | chat messages sent | messages printed | frames dropped | capture CPU s | bulk MB moved |"
     say "|---|---|---|---|---|---|---|"
-    programs="vestrel tcpdump"
-    [ -n "$before" ] && programs="vestrel before tcpdump"
+    programs="vestrel vestrel-trace tcpdump"
+    [ -n "$before" ] && programs="vestrel before vestrel-trace tcpdump"
     : >"$work/bulk-table"
     run=0
     while [ "$run" -lt "$bulk_runs" ]; do
