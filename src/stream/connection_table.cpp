@@ -6,17 +6,29 @@
 
 namespace vestrel {
 
+namespace {
+
+uint64_t wordAt(const IpAddress& address, size_t offset) {
+  uint64_t word = 0;
+  std::memcpy(&word, address.bytes.data() + offset, sizeof word);
+  return word;
+}
+
+// Multiplies and folds, as fast hashes of a few words do; the bytes that
+// tell connections apart all move the result.
+uint64_t mix(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0x9E3779B97F4A7C15ULL;
+  return hash ^ (hash >> 29);
+}
+
+}  // namespace
+
 size_t ConnectionKeyHash::operator()(const ConnectionKey& key) const {
-  // FNV-1a over the bytes that tell connections apart.
-  uint64_t hash = 0xCBF29CE484222325ULL;
-  const auto mix = [&hash](std::span<const uint8_t> bytes) {
-    for (const uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001B3ULL;
-  };
-  mix(key.client.octets());
-  mix(key.server.octets());
-  const uint8_t ports[4] = {static_cast<uint8_t>(key.clientPort), static_cast<uint8_t>(key.clientPort >> 8),
-                            static_cast<uint8_t>(key.serverPort), static_cast<uint8_t>(key.serverPort >> 8)};
-  mix(ports);
+  uint64_t hash = uint64_t{key.clientPort} << 16 | key.serverPort;
+  for (const IpAddress* address : {&key.client, &key.server}) {
+    hash = mix(hash, wordAt(*address, 0));
+    if (address->v6) hash = mix(hash, wordAt(*address, 8));
+  }
   return static_cast<size_t>(hash);
 }
 
@@ -33,9 +45,14 @@ std::string endpointText(const IpAddress& address, uint16_t port) {
 }
 
 Connection* ConnectionTable::find(const ConnectionKey& key, int64_t now) {
-  const auto found = connections_.find(key);
-  if (found == connections_.end()) return nullptr;
-  Connection& connection = found->second;
+  Connection* known = lastFound_ != nullptr && lastFound_->key == key ? lastFound_ : nullptr;
+  if (known == nullptr) {
+    const auto found = connections_.find(key);
+    if (found == connections_.end()) return nullptr;
+    known = &found->second;
+    lastFound_ = known;
+  }
+  Connection& connection = *known;
   connection.lastSeen = now;
   if (newest_ != &connection) {
     unlink(connection);
@@ -53,6 +70,7 @@ Connection& ConnectionTable::add(const ConnectionKey& key, int64_t now) {
 }
 
 void ConnectionTable::remove(Connection& connection) {
+  if (lastFound_ == &connection) lastFound_ = nullptr;
   unlink(connection);
   const ConnectionKey key = connection.key;  // erased with the connection
   connections_.erase(key);

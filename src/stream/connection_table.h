@@ -80,6 +80,8 @@ class ConnectionTable {
   std::unordered_map<ConnectionKey, Connection, ConnectionKeyHash> connections_;
   Connection* newest_ = nullptr;
   Connection* oldest_ = nullptr;
+  // The connection found last: the next segment is often of the same one.
+  Connection* lastFound_ = nullptr;
 };
 
 }  // namespace vestrel

@@ -80,6 +80,8 @@ void ConnectionTracker::handleFrame(const timeval& time, std::span<const uint8_t
 void ConnectionTracker::handleSegment(const timeval& time, const TcpSegment& segment) {
   const bool sent = isChatPort(segment.destinationPort);
   if (!sent && !isChatPort(segment.sourcePort)) return;
+  // A bare acknowledgement changes nothing that is followed here.
+  if (segment.payload.empty() && (segment.flags & (kTcpSyn | kTcpFin | kTcpRst)) == 0) return;
   if (segment.cutShort) ++counts_.cutSegments;
   const int64_t now = time.tv_sec;
   printer_.setFrameTime(time);

@@ -56,19 +56,35 @@ std::span<const uint8_t> DeliveredBytes::take(Delivered& delivered, uint32_t seq
   return payload;
 }
 
+DeliveredBytes::Delivered& DeliveredBytes::find(const ConnectionKey& key, bool& isNew) {
+  isNew = false;
+  for (auto* entry : recent_) {
+    if (entry != nullptr && entry->first == key) return entry->second;
+  }
+  if (directions_.size() >= kCapacity) {
+    directions_.clear();
+    recent_[0] = recent_[1] = nullptr;
+  }
+  auto [found, inserted] = directions_.try_emplace(key);
+  isNew = inserted;
+  recent_[1] = recent_[0];
+  recent_[0] = &*found;
+  return found->second;
+}
+
 std::span<const uint8_t> DeliveredBytes::newPart(const TcpSegment& segment) {
   const bool syn = segment.has(kTcpSyn);
   if (segment.payload.empty() && !syn) return segment.payload;
-  if (directions_.size() >= kCapacity) directions_.clear();
-  const ConnectionKey key{segment.source, segment.destination, segment.sourcePort, segment.destinationPort};
-  const auto [found, isNew] = directions_.try_emplace(key);
+  bool isNew = false;
+  Delivered& delivered =
+      find({segment.source, segment.destination, segment.sourcePort, segment.destinationPort}, isNew);
   // A SYN's own number is the one before its first byte.
   const uint32_t sequence = segment.sequence + (syn ? 1 : 0);
   if (isNew || syn) {
-    found->second = {sequence + static_cast<uint32_t>(segment.payload.size())};
+    delivered = {sequence + static_cast<uint32_t>(segment.payload.size())};
     return segment.payload;
   }
-  return take(found->second, sequence, segment.payload);
+  return take(delivered, sequence, segment.payload);
 }
 
 }  // namespace vestrel

@@ -32,8 +32,13 @@ class DeliveredBytes {
   };
   static std::span<const uint8_t> take(Delivered& delivered, uint32_t sequence, std::span<const uint8_t> payload);
 
+  Delivered& find(const ConnectionKey& key, bool& isNew);
+
   // Keyed by the segment's source as the client and its destination as the server.
   std::unordered_map<ConnectionKey, Delivered, ConnectionKeyHash> directions_;
+  // The two directions looked up last (a conversation's two take turns),
+  // found again without hashing; entries stay put in the map until it is cleared.
+  std::pair<const ConnectionKey, Delivered>* recent_[2] = {nullptr, nullptr};
 };
 
 }  // namespace vestrel

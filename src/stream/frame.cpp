@@ -1,6 +1,7 @@
 #include "stream/frame.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vestrel {
 
@@ -37,11 +38,9 @@ constexpr size_t kTcpFlagsOffset = 13;
 
 uint8_t ipVersion(FrameView ip) { return ip.u8(0) / 16; }
 
-IpAddress addressAt(FrameView ip, size_t offset, size_t length) {
-  IpAddress address;
+void readAddress(FrameView ip, size_t offset, size_t length, IpAddress& address) {
   address.v6 = length == kIpv6AddressLength;
-  std::ranges::copy(ip.slice(offset, length).bytes(), address.bytes.begin());
-  return address;
+  if (ip.has(offset, length)) std::memcpy(address.bytes.data(), ip.bytes().data() + offset, length);
 }
 
 // The TCP segment whose header starts at tcpOffset of a packet that the IP
@@ -132,8 +131,8 @@ std::optional<TcpSegment> findTcpSegmentInIpv4(FrameView ip) {
 
   auto segment = readTcp(ip, ipHeaderLength, ip.be16(2));
   if (!segment) return std::nullopt;
-  segment->source = addressAt(ip, kIpv4SourceOffset, kIpv4AddressLength);
-  segment->destination = addressAt(ip, kIpv4DestinationOffset, kIpv4AddressLength);
+  readAddress(ip, kIpv4SourceOffset, kIpv4AddressLength, segment->source);
+  readAddress(ip, kIpv4DestinationOffset, kIpv4AddressLength, segment->destination);
   return segment;
 }
 
@@ -148,8 +147,8 @@ std::optional<TcpSegment> findTcpSegmentInIpv6(FrameView ip) {
 
   auto segment = readTcp(ip, *tcpOffset, kIpv6HeaderLength + payloadLength);
   if (!segment) return std::nullopt;
-  segment->source = addressAt(ip, kIpv6SourceOffset, kIpv6AddressLength);
-  segment->destination = addressAt(ip, kIpv6DestinationOffset, kIpv6AddressLength);
+  readAddress(ip, kIpv6SourceOffset, kIpv6AddressLength, segment->source);
+  readAddress(ip, kIpv6DestinationOffset, kIpv6AddressLength, segment->destination);
   return segment;
 }
 
