@@ -18,9 +18,9 @@ const std::string kEndMarkLine = sentLine(0xEE, "SID_UNK0xEE");
 
 class TraceLiveTest : public PrivateNetworkTest {
  protected:
-  void start(std::vector<std::string> options, const test::ChildSetup& setup = {}) {
+  void start(std::vector<std::string> options, const test::ChildSetup& setup = {}, const std::string& device = "lo") {
     ASSERT_TRUE(listener_.open());
-    options.insert(options.begin(), {"-i", "lo"});
+    options.insert(options.begin(), {"-i", device});
     ASSERT_TRUE(trace_.start(options, setup, vestrelTraceBinary()));
     ASSERT_TRUE(trace_.waitForText(kBanner, kStartTimeout)) << trace_.output();
     ASSERT_EQ(trace_.output(), kBanner);
@@ -104,6 +104,30 @@ TEST_F(TraceLiveTest, GivesUpPrivilegesOnceTheDeviceIsOpen) {
   struct stat owner {};
   ASSERT_EQ(stat(saved.c_str(), &owner), 0);
   EXPECT_EQ(owner.st_uid, 4321U);
+}
+
+// -D numbers the devices; -i takes that number as well as the name.
+TEST_F(TraceLiveTest, DeviceByTheNumberTheListGives) {
+  const test::ChildResult list = test::ChildProcess::run(vestrelTraceBinary(), {"-D"}, "/dev/null", kLinesTimeout);
+  ASSERT_EQ(list.status, "exit 0");
+  const size_t lo = list.output.find(".lo\n");
+  ASSERT_NE(lo, std::string::npos) << list.output;
+  const size_t lineStart = list.output.rfind('\n', lo) + 1;  // npos + 1 is 0: the first line
+  start({}, {}, list.output.substr(lineStart, lo - lineStart));
+  sendPingsAndEndMark();
+  EXPECT_EQ(stop().output, kBanner + kPingLines + kEndMarkLine);
+}
+
+// Without the right to capture: the library's reason, how to get the
+// right, and a failing status.
+TEST_F(TraceLiveTest, WithoutPermissionSaysHowToGetIt) {
+  test::ChildSetup nobody;
+  nobody.runAs = test::ChildSetup::User{65534, 65534};
+  const test::ChildResult result =
+      test::ChildProcess::run(vestrelTraceBinary(), {"-i", "lo"}, "/dev/null", kLinesTimeout, nobody);
+  EXPECT_EQ(result.status, "exit 1");
+  EXPECT_TRUE(result.errors.starts_with("vestrel-trace: lo: You don't have permission")) << result.errors;
+  EXPECT_NE(result.errors.find("sudo setcap cap_net_raw,cap_net_admin+ep"), std::string::npos) << result.errors;
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
 // The README shows an excerpt of the sample's output; it must stay real.
 TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   const std::string readme = readFile(VESTREL_README);
-  const std::string opening = "Real output of `build/vestrel-trace samples/chat-session.pcap` (an excerpt):\n\n```\n";
+  const std::string opening =
+      "Real output of `build/vestrel-trace -r samples/chat-session.pcap` (an excerpt):\n\n```\n";
   const size_t start = readme.find(opening);
   ASSERT_NE(start, std::string::npos);
   const size_t from = start + opening.size();
@@ -378,6 +379,69 @@ TEST(Outputs, HelpAndVersionGoToStandardOutput) {
   expectClean(version);
   EXPECT_TRUE(version.output.starts_with("vestrel-trace version 1.0\nlibpcap version ")) << version.output;
 }
+
+}  // namespace
+}  // namespace vestrel::read
+
+namespace vestrel::read {
+namespace {
+
+// The sample's console up to (not including) its messageCount+1-th message.
+std::string firstMessages(size_t messageCount) {
+  const std::string all = golden("chat-session.txt");
+  size_t messages = 0;
+  for (size_t at = 0; at < all.size(); at = all.find('\n', at) + 1) {
+    if (all[at] != '\t' && ++messages > messageCount) return all.substr(0, at);
+  }
+  return all;
+}
+
+TEST(Count, StopsAfterThatManyMessages) {
+  const ChildResult result = readCapture({"-c", "3", "-r", kSample});
+  expectClean(result);
+  EXPECT_EQ(result.output, firstMessages(3));
+}
+
+struct PrefixCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::string firstLines;  // the output's first two lines
+};
+
+void PrintTo(const PrefixCase& c, std::ostream* out) { *out << c.name; }
+
+class Prefixes : public ::testing::TestWithParam<PrefixCase> {};
+
+// In front of every line of a message, padded to a tab stop, so that the
+// continuation lines keep their place under the details.
+TEST_P(Prefixes, StandInFrontOfEveryLine) {
+  std::vector<std::string> arguments = GetParam().options;
+  for (const char* argument : {"-c", "1", "-r"}) arguments.emplace_back(argument);
+  arguments.push_back(kSample);
+  ProgramRun run{kReader, arguments};
+  run.setup.environment = {{"TZ", "UTC"}};
+  const ChildResult result = runProgram(run);
+  expectClean(result);
+  const size_t secondEnd = result.output.find('\n', result.output.find('\n') + 1);
+  EXPECT_EQ(result.output.substr(0, secondEnd + 1), GetParam().firstLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Prefixes,
+    ::testing::Values(PrefixCase{"Time",
+                                 {"-t"},
+                                 "10:00:00.038320 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
+                                 "                \t\t\t\t       Platform ID:\t 68XI\n"},
+                      PrefixCase{
+                          "DateAndTime",
+                          {"-tt"},
+                          "2026-12-07 10:00:00.038320      Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
+                          "                                \t\t\t\t       Platform ID:\t 68XI\n"},
+                      PrefixCase{"ClientEndAndConnectionLines",
+                                 {"-C"},
+                                 "192.0.2.10:50412        Conn -> opened to 198.51.100.20:6112, protocol byte 0x01\n"
+                                 "192.0.2.10:50412        Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vestrel::read
