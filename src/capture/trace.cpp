@@ -154,6 +154,7 @@ struct TraceRun {
   MessagePrinter* printer = nullptr;
 };
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the library's callback type
 void handleTraceFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
   TraceRun& run = *reinterpret_cast<TraceRun*>(user);
   if (run.dumper != nullptr) pcap_dump(reinterpret_cast<unsigned char*>(run.dumper), header, bytes);
@@ -245,6 +246,7 @@ int runTrace(TraceSettings& settings) {
 
   Monitor shared(output, settings.prefix);
   shared.linkLayer = *linkLayer;
+  shared.ports = settings.ports;
   MessagePrinter printer(output, settings.prefix);
   ConnectionTracker tracker(printer, settings.ports, settings.prefix.connection);
   tracker.linkLayer = *linkLayer;

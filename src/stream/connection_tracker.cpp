@@ -49,12 +49,13 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
   void takeProtocolByte(uint8_t protocol) {
     connection_.protocolBytePending = false;
     connection_.carriesNoMessages = protocol != kChatProtocolByte;
-    char text[96];
-    std::snprintf(text, sizeof text, "Conn -> opened to %s, protocol byte 0x%2.2X%s",
-                  endpointText(connection_.key.server, connection_.key.serverPort).c_str(), protocol,
-                  connection_.carriesNoMessages ? ": no chat messages, its bytes are passed over" : "");
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    const char protocolText[] = {kHexDigits[protocol >> 4], kHexDigits[protocol & 0x0F], '\0'};
     connection_.announced = true;
-    tracker_.note(connection_, text);
+    tracker_.note(connection_,
+                  "Conn -> opened to " + endpointText(connection_.key.server, connection_.key.serverPort) +
+                      ", protocol byte 0x" + protocolText +
+                      (connection_.carriesNoMessages ? ": no chat messages, its bytes are passed over" : ""));
   }
 
   static constexpr uint8_t kChatProtocolByte = 0x01;

@@ -25,7 +25,7 @@ struct TrackerCounts {
 };
 
 // How long a connection may stay silent before it is forgotten, in capture time.
-inline constexpr int64_t kIdleSeconds = 15 * 60;
+inline constexpr int64_t kIdleSeconds = int64_t{15} * 60;
 // How many connections are followed at once.
 inline constexpr size_t kMaxConnections = size_t{1} << 18;
 

@@ -101,14 +101,14 @@ void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
   stopLogging();
 }
 
-void MessagePrinter::printMessage(const MessageReader& message, bool sent, std::string_view client) {
+void MessagePrinter::printMessage(const MessageReader& reader, bool sent, std::string_view client) {
   if (limitReached()) return;
   const size_t start = consolePendingSize();
   beginLine(client);
-  consoleWrite(summaryStart(sent, message.id()));
-  MessageReader reader = message;
-  decodeDetails(reader, sent, settings_);
-  logMessage(message.bytes(), sent);
+  consoleWrite(summaryStart(sent, reader.id()));
+  MessageReader fields = reader;  // decoding moves its cursor
+  decodeDetails(fields, sent, settings_);
+  logMessage(reader.bytes(), sent);
   finishMessage(start);
 }
 

@@ -37,6 +37,10 @@ void drainMessages(Monitor& monitor, bool sent) {
   }
 }
 
+bool isChatPort(const Monitor& monitor, uint16_t port) {
+  return std::find(monitor.ports.begin(), monitor.ports.end(), port) != monitor.ports.end();
+}
+
 bool atMessageBoundary(const StreamBuffer& buffer) { return buffer.count() == 0 && buffer.discardOwed() == 0; }
 
 std::span<const uint8_t> skipToFirstMarker(std::span<const uint8_t> payload) {
@@ -65,7 +69,8 @@ bool leftoverBeforeHeader(const StreamBuffer& buffer, std::span<const uint8_t> p
 void flushOutputs(Monitor& monitor) { monitor.printer.flush(); }
 
 void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
-  if (segment.destinationPort != kBncsPort && segment.sourcePort != kBncsPort) return;
+  const bool sent = isChatPort(monitor, segment.destinationPort);
+  if (!sent && !isChatPort(monitor, segment.sourcePort)) return;
   // The shared stream follows IPv4 traffic, as it always has.
   if (segment.isIpv6()) return;
   if (segment.cutShort) ++monitor.cutSegments;
@@ -84,7 +89,6 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
 
   if (leftoverBeforeHeader(monitor.buffer, payload)) monitor.buffer.dropAllPending();
 
-  const bool sent = segment.destinationPort == kBncsPort;
   // Feed the payload in pieces that fit, taking the messages out between
   // pieces, so no byte is lost to a full buffer.
   while (!payload.empty()) {
@@ -99,6 +103,7 @@ void handleSegment(Monitor& monitor, std::span<const uint8_t> frame) {
   if (const auto segment = findTcpSegment(monitor.linkLayer, frame)) handleTcpSegment(monitor, *segment);
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the library's callback type
 void handleSegment(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
   auto& monitor = *reinterpret_cast<Monitor*>(user);
   monitor.printer.setFrameTime(header->ts);

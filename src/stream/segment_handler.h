@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "stream/delivered_bytes.h"
 #include "stream/frame.h"
@@ -22,6 +23,8 @@ struct Monitor {
   explicit Monitor(const OutputSettings& settings, PrefixSettings prefix = {}) : printer(settings, prefix) {}
 
   MessagePrinter printer;
+  // The chat ports: a segment to one of them travels toward the server.
+  std::vector<uint16_t> ports{kBncsPort};
   // How the capture's frames begin.
   LinkLayer linkLayer = LinkLayer::Ethernet;
   StreamBuffer buffer;

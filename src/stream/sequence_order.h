@@ -23,7 +23,7 @@ class OrderedOutput {
 };
 
 // How many bytes may wait ahead of a gap before the gap is given up.
-inline constexpr size_t kHeldBytesLimit = 256 * 1024;
+inline constexpr size_t kHeldBytesLimit = size_t{256} * 1024;
 
 class SequenceOrder {
  public:

@@ -388,7 +388,7 @@ namespace {
 
 // The sample's console up to (not including) its messageCount+1-th message.
 std::string firstMessages(size_t messageCount) {
-  const std::string all = golden("chat-session.txt");
+  std::string all = golden("chat-session.txt");
   size_t messages = 0;
   for (size_t at = 0; at < all.size(); at = all.find('\n', at) + 1) {
     if (all[at] != '\t' && ++messages > messageCount) return all.substr(0, at);

@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TrackerBounds, HeldBytesPastTheBoundAreDeclaredLost) {
   TrackerRun run(false);
   run.feed(opened({}));
-  const Bytes chunk(32 * 1024, 0x00);
+  const Bytes chunk(size_t{32} * 1024, 0x00);
   for (uint32_t i = 0; i < 8; ++i) run.feed({{true, kFirst + 10 + i * 32768, chunk}});
   EXPECT_EQ(run.tracker.counts().lostBytes, 0U) << "within the bound the gap may still fill";
   run.feed({{true, kFirst + 10 + 8 * 32768, chunk}});

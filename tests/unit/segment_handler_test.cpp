@@ -430,3 +430,20 @@ TEST(MessageNames, SixtyNineKnownIds) {
 
 }  // namespace
 }  // namespace vestrel
+
+namespace vestrel {
+namespace {
+
+// The shared stream follows the ports it is given, and only those.
+TEST(SharedStreamPorts, FollowsTheChosenPortOnly) {
+  test::ConsoleCapture output;
+  OutputSettings options;
+  Monitor monitor(options);
+  monitor.ports = {7000};
+  handleSegment(monitor, test::tcpFrame(50000, kBncsPort, msg(0x25, dword(1))));
+  handleSegment(monitor, test::tcpFrame(50000, 7000, msg(0x25, dword(0x1234))));
+  EXPECT_EQ(output.text(), "Sent -> [0x25] SID_PING             -> Ping value: 0x1234\n");
+}
+
+}  // namespace
+}  // namespace vestrel
