@@ -23,11 +23,14 @@ constexpr uint16_t kLinkIpv4 = 228;
 constexpr uint16_t kLinkLinuxSll2 = 276;
 
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;
+constexpr uint16_t kEtherTypeIpv6 = 0x86DD;
 constexpr uint16_t kEtherTypeVlan = 0x8100;
 constexpr uint16_t kEtherTypeServiceVlan = 0x88A8;
 constexpr uint16_t kInnerVlanId = 100;
 constexpr uint16_t kOuterVlanId = 200;
 constexpr uint32_t kAddressFamilyInet = 2;
+// AF_INET6 as the BSDs number it; loopback captures store that number.
+constexpr uint32_t kAddressFamilyInet6 = 24;
 
 // The client's own card and the next hop towards the server; both carry a
 // real vendor prefix, as captured frames do.
@@ -62,19 +65,33 @@ Bytes cookedAddress(bool fromClient) { return mac(senderMac(fromClient)) + fill(
 
 uint8_t cookedPacketType(bool fromClient) { return fromClient ? kPacketOutgoing : kPacketToUs; }
 
-Bytes linuxCookedHeader(bool fromClient) {
-  return netWord(cookedPacketType(fromClient)) + netWord(kHardwareEthernet) + netWord(6) + cookedAddress(fromClient) +
-         netWord(kEtherTypeIpv4);
+uint16_t etherType(IpVersion version) { return version == IpVersion::V6 ? kEtherTypeIpv6 : kEtherTypeIpv4; }
+
+uint32_t addressFamily(IpVersion version) {
+  return version == IpVersion::V6 ? kAddressFamilyInet6 : kAddressFamilyInet;
 }
 
-Bytes linuxCooked2Header(bool fromClient) {
-  return netWord(kEtherTypeIpv4) + netWord(0) + netDword(kInterfaceIndex) + netWord(kHardwareEthernet) +
+Bytes linuxCookedHeader(bool fromClient, uint16_t protocol) {
+  return netWord(cookedPacketType(fromClient)) + netWord(kHardwareEthernet) + netWord(6) + cookedAddress(fromClient) +
+         netWord(protocol);
+}
+
+Bytes linuxCooked2Header(bool fromClient, uint16_t protocol) {
+  return netWord(protocol) + netWord(0) + netDword(kInterfaceIndex) + netWord(kHardwareEthernet) +
          byte(cookedPacketType(fromClient)) + byte(6) + cookedAddress(fromClient);
 }
 
 Bytes qword(uint64_t value) { return dword(static_cast<uint32_t>(value)) + dword(static_cast<uint32_t>(value >> 32)); }
 
 size_t paddedToWords(size_t length) { return (length + 3) / 4 * 4; }
+
+void putDword(Bytes& bytes, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+size_t headerIndex(IpVersion version, bool fromClient) {
+  return (version == IpVersion::V6 ? 2 : 0) + (fromClient ? 1 : 0);
+}
 
 }  // namespace
 
@@ -115,18 +132,21 @@ std::optional<FileFormat> findFileFormat(std::string_view name) {
   return std::nullopt;
 }
 
-Bytes linkHeader(LinkType type, bool fromClient) {
+bool linkCarries(LinkType type, IpVersion version) { return type != LinkType::Ipv4 || version == IpVersion::V4; }
+
+Bytes linkHeader(LinkType type, bool fromClient, IpVersion version) {
+  const uint16_t protocol = etherType(version);
   switch (type) {
-    case LinkType::Ethernet: return ethernetAddresses(fromClient) + netWord(kEtherTypeIpv4);
+    case LinkType::Ethernet: return ethernetAddresses(fromClient) + netWord(protocol);
     case LinkType::Vlan:
-      return ethernetAddresses(fromClient) + vlanTag(kEtherTypeVlan, kInnerVlanId) + netWord(kEtherTypeIpv4);
+      return ethernetAddresses(fromClient) + vlanTag(kEtherTypeVlan, kInnerVlanId) + netWord(protocol);
     case LinkType::QinQ:
       return ethernetAddresses(fromClient) + vlanTag(kEtherTypeServiceVlan, kOuterVlanId) +
-             vlanTag(kEtherTypeVlan, kInnerVlanId) + netWord(kEtherTypeIpv4);
-    case LinkType::LinuxCooked: return linuxCookedHeader(fromClient);
-    case LinkType::LinuxCooked2: return linuxCooked2Header(fromClient);
-    case LinkType::BsdNull: return dword(kAddressFamilyInet);
-    case LinkType::BsdLoop: return netDword(kAddressFamilyInet);
+             vlanTag(kEtherTypeVlan, kInnerVlanId) + netWord(protocol);
+    case LinkType::LinuxCooked: return linuxCookedHeader(fromClient, protocol);
+    case LinkType::LinuxCooked2: return linuxCooked2Header(fromClient, protocol);
+    case LinkType::BsdNull: return dword(addressFamily(version));
+    case LinkType::BsdLoop: return netDword(addressFamily(version));
     case LinkType::RawIp:
     case LinkType::Ipv4: return {};
   }
@@ -134,11 +154,20 @@ Bytes linkHeader(LinkType type, bool fromClient) {
 }
 
 CaptureWriter::CaptureWriter(std::FILE* out, LinkType link, FileFormat format, uint32_t snapLength)
-    : out_(out), link_(link), format_(format), snapLength_(snapLength) {}
+    : out_(out), link_(link), format_(format), snapLength_(snapLength) {
+  // Both link headers of each IP version, made once: a capture may hold
+  // millions of frames.
+  for (const IpVersion version : {IpVersion::V4, IpVersion::V6}) {
+    for (const bool fromClient : {false, true})
+      linkHeaders_[headerIndex(version, fromClient)] = linkHeader(link, fromClient, version);
+  }
+}
 
 bool CaptureWriter::writePacket(CaptureTime time, std::span<const uint8_t> ipPacket, bool fromClient) {
-  if (!headerWritten_ && !writeFileHeader()) return false;
-  return writeFrame(time, linkHeader(link_, fromClient) + Bytes(ipPacket.begin(), ipPacket.end()));
+  const IpVersion version = ipVersionOf(ipPacket);
+  if (!linkCarries(link_, version)) good_ = false;
+  if (!good_ || (!headerWritten_ && !writeFileHeader())) return false;
+  return writeFrame(time, linkHeaders_[headerIndex(version, fromClient)], ipPacket);
 }
 
 bool CaptureWriter::finish() {
@@ -166,27 +195,41 @@ bool CaptureWriter::writeFileHeader() {
              dword(snapLength_) + dword(kInterfaceLength));
 }
 
-bool CaptureWriter::writeFrame(CaptureTime time, const Bytes& frame) {
-  const size_t captured = std::min<size_t>(frame.size(), snapLength_);
-  const Bytes data = head(frame, captured);
+bool CaptureWriter::writeFrame(CaptureTime time, std::span<const uint8_t> linkHeader,
+                               std::span<const uint8_t> ipPacket) {
+  const size_t length = linkHeader.size() + ipPacket.size();
+  const size_t captured = std::min<size_t>(length, snapLength_);
   const auto sinceEpoch = static_cast<uint64_t>(time.time_since_epoch().count());
+  record_.clear();
   if (format_ == FileFormat::Pcap) {
     constexpr uint64_t kMicrosecondsPerSecond = 1'000'000;
-    return put(dword(static_cast<uint32_t>(sinceEpoch / kMicrosecondsPerSecond)) +
-               dword(static_cast<uint32_t>(sinceEpoch % kMicrosecondsPerSecond)) +
-               dword(static_cast<uint32_t>(captured)) + dword(static_cast<uint32_t>(frame.size())) + data);
+    putDword(record_, static_cast<uint32_t>(sinceEpoch / kMicrosecondsPerSecond));
+    putDword(record_, static_cast<uint32_t>(sinceEpoch % kMicrosecondsPerSecond));
+  } else {
+    constexpr size_t kEnhancedPacketFixedLength = 32;
+    const auto blockLength = static_cast<uint32_t>(kEnhancedPacketFixedLength + paddedToWords(captured));
+    putDword(record_, kEnhancedPacketBlock);
+    putDword(record_, blockLength);
+    putDword(record_, 0);  // the one interface
+    putDword(record_, static_cast<uint32_t>(sinceEpoch >> 32));
+    putDword(record_, static_cast<uint32_t>(sinceEpoch));
   }
-  constexpr size_t kEnhancedPacketFixedLength = 32;
-  const auto blockLength = static_cast<uint32_t>(kEnhancedPacketFixedLength + paddedToWords(captured));
-  return put(dword(kEnhancedPacketBlock) + dword(blockLength) + dword(0) +
-             dword(static_cast<uint32_t>(sinceEpoch >> 32)) + dword(static_cast<uint32_t>(sinceEpoch)) +
-             dword(static_cast<uint32_t>(captured)) + dword(static_cast<uint32_t>(frame.size())) + data +
-             fill(paddedToWords(captured) - captured, 0) + dword(blockLength));
+  putDword(record_, static_cast<uint32_t>(captured));
+  putDword(record_, static_cast<uint32_t>(length));
+  const size_t fromHeader = std::min(captured, linkHeader.size());
+  record_.insert(record_.end(), linkHeader.begin(), linkHeader.begin() + static_cast<std::ptrdiff_t>(fromHeader));
+  record_.insert(record_.end(), ipPacket.begin(),
+                 ipPacket.begin() + static_cast<std::ptrdiff_t>(captured - fromHeader));
+  if (format_ == FileFormat::Pcapng) {
+    record_.insert(record_.end(), paddedToWords(captured) - captured, 0);
+    putDword(record_, static_cast<uint32_t>(record_.size() + 4));
+  }
+  return put(record_);
 }
 
 // A failed write stays failed: later bytes would only make a broken file
 // look whole.
-bool CaptureWriter::put(const Bytes& bytes) {
+bool CaptureWriter::put(std::span<const uint8_t> bytes) {
   if (good_ && std::fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size()) good_ = false;
   return good_;
 }

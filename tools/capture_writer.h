@@ -1,8 +1,9 @@
-// Writes IPv4 packets into pcap or pcapng capture files, each wrapped in the
-// link-layer header of the chosen link type, as a capture on such a link
-// would hold them.
+// Writes IPv4 and IPv6 packets into pcap or pcapng capture files, each
+// wrapped in the link-layer header of the chosen link type, as a capture on
+// such a link would hold them.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "tcp_packets.h"
 #include "wire_bytes.h"
 
 namespace vestrel::wire {
@@ -23,7 +25,7 @@ enum class LinkType {
   BsdNull,       // BSD loopback, address family in the writer's (little-endian) order
   BsdLoop,       // OpenBSD loopback, address family big-endian
   RawIp,         // no link header, link type RAW
-  Ipv4,          // no link header, link type IPV4
+  Ipv4,          // no link header, link type IPV4: IPv4 packets only
 };
 
 struct LinkTypeName {
@@ -47,14 +49,18 @@ using CaptureTime = std::chrono::sys_time<std::chrono::microseconds>;
 
 inline constexpr uint32_t kDefaultSnapLength = 262144;
 
+// Whether frames of the link type can hold packets of the IP version.
+bool linkCarries(LinkType type, IpVersion version);
+
 // The link header the writer puts in front of a packet sent by the client
 // (fromClient) or by the server.
-Bytes linkHeader(LinkType type, bool fromClient);
+Bytes linkHeader(LinkType type, bool fromClient, IpVersion version = IpVersion::V4);
 
 // Writes one capture file to an open stream it does not own. The file header
 // goes out with the first packet (or finish(), for an empty capture). Frames
 // longer than the snapshot length are cut to it, their full length kept.
-// Every call reports whether all bytes so far were written.
+// Every call reports whether all bytes so far were written; a packet the
+// link type cannot carry is refused and counts as a failed write.
 class CaptureWriter {
  public:
   CaptureWriter(std::FILE* out, LinkType link, FileFormat format, uint32_t snapLength = kDefaultSnapLength);
@@ -65,8 +71,8 @@ class CaptureWriter {
 
  private:
   bool writeFileHeader();
-  bool writeFrame(CaptureTime time, const Bytes& frame);
-  bool put(const Bytes& bytes);
+  bool writeFrame(CaptureTime time, std::span<const uint8_t> linkHeader, std::span<const uint8_t> ipPacket);
+  bool put(std::span<const uint8_t> bytes);
 
   std::FILE* out_;
   LinkType link_;
@@ -74,6 +80,8 @@ class CaptureWriter {
   uint32_t snapLength_;
   bool headerWritten_ = false;
   bool good_ = true;
+  std::array<Bytes, 4> linkHeaders_;  // by IP version and sender
+  Bytes record_;                      // the frame being written, kept for its buffer
 };
 
 }  // namespace vestrel::wire

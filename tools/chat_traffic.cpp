@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "chat_dice.h"
 #include "protocol_messages.h"
 #include "session_player.h"
 
@@ -21,40 +22,6 @@ constexpr size_t kOnlyConnection = 0;
 // than one Ethernet-sized segment carries.
 constexpr size_t kMessagesPerSegment = 4;
 constexpr size_t kMaxSegmentPayload = 1460;
-
-constexpr std::array<std::string_view, 8> kUsers = {"bob", "carol", "dave", "erin", "frank", "grace", "heidi", "ivan"};
-constexpr std::array<std::string_view, 10> kLines = {
-    "hey all",
-    "anyone up for a 2v2?",
-    "gg",
-    "brb",
-    "lol",
-    "did anyone catch the patch notes? they changed the map pool again",
-    "who is hosting tonight?",
-    "the ladder queue is slow today",
-    "see you in the tournament channel",
-    "ok",
-};
-constexpr std::array<std::string_view, 5> kCommands = {"hi", "/w bob ready when you are", "/me stretches", "/whoami",
-                                                       "anyone seen carol today?"};
-
-// A fixed-seed xorshift, so the same request gives the same traffic.
-class Dice {
- public:
-  uint32_t roll(uint32_t sides) {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return state_ % sides;
-  }
-  template <typename Entry, size_t N>
-  const Entry& pick(const std::array<Entry, N>& entries) {
-    return entries[roll(N)];
-  }
-
- private:
-  uint32_t state_ = 0x6112BEEF;
-};
 
 // Turns messages into segments: one each, or runs of one side packed.
 class Segmenter {
@@ -106,7 +73,7 @@ struct Turn {
 uint32_t pingOf(std::string_view user) { return 30 + static_cast<uint32_t>(user.size()) * 23; }
 
 Bytes eventFrom(Dice& dice, ChatEvent event, std::string_view text) {
-  const std::string_view user = dice.pick(kUsers);
+  const std::string_view user = dice.pick(kChatUsers);
   return chatEvent(event, kNoFlags, pingOf(user), user, text);
 }
 
@@ -122,13 +89,13 @@ std::vector<Turn> nextExchange(Dice& dice, size_t room) {
     return {{Side::Client, channelListRequest("PX3W")},
             {Side::Server, channelList({"Town Square", "Chat Lounge", "Clan Recruitment", "Tech Support"})}};
   }
-  if (kind >= 13 && kind <= 16) return {{Side::Client, chatCommand(dice.pick(kCommands))}};
+  if (kind >= 13 && kind <= 16) return {{Side::Client, chatCommand(dice.pick(kChatCommands))}};
   if (kind == 8 || kind == 9) return {{Side::Server, eventFrom(dice, ChatEvent::Emote, "laughs")}};
   if (kind == 10) return {{Side::Server, eventFrom(dice, ChatEvent::Join, "PX3W")}};
   if (kind == 11) return {{Side::Server, eventFrom(dice, ChatEvent::Leave, "")}};
-  if (kind == 12) return {{Side::Server, eventFrom(dice, ChatEvent::Whisper, dice.pick(kLines))}};
+  if (kind == 12) return {{Side::Server, eventFrom(dice, ChatEvent::Whisper, dice.pick(kChatLines))}};
   if (kind == 19) return {{Side::Server, chatEvent(ChatEvent::Info, kNoFlags, 0, "", "No one hears you.")}};
-  return {{Side::Server, eventFrom(dice, ChatEvent::Talk, dice.pick(kLines))}};
+  return {{Side::Server, eventFrom(dice, ChatEvent::Talk, dice.pick(kChatLines))}};
 }
 
 microseconds gapBefore(Dice& dice) { return microseconds(200 + dice.roll(400'000)); }

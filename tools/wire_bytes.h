@@ -3,6 +3,7 @@
 // generator and the tests share these.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,21 +27,24 @@ inline Bytes byte(uint8_t value) { return Bytes{value}; }
 
 inline Bytes word(uint16_t value) { return Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}; }
 
+// Each built in one piece: the generator builds millions of them.
 inline Bytes dword(uint32_t value) {
-  return word(static_cast<uint16_t>(value)) + word(static_cast<uint16_t>(value >> 16));
+  return Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+               static_cast<uint8_t>(value >> 24)};
 }
 
 // Network (big-endian) order, as link, IP and TCP headers carry numbers.
 inline Bytes netWord(uint16_t value) { return Bytes{static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}; }
 
 inline Bytes netDword(uint32_t value) {
-  return netWord(static_cast<uint16_t>(value >> 16)) + netWord(static_cast<uint16_t>(value));
+  return Bytes{static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+               static_cast<uint8_t>(value)};
 }
 
 // A text and its terminating NUL.
 inline Bytes cstr(std::string_view text) {
-  Bytes bytes(text.begin(), text.end());
-  bytes.push_back(0);
+  Bytes bytes(text.size() + 1, 0);
+  std::copy(text.begin(), text.end(), bytes.begin());
   return bytes;
 }
 
@@ -55,6 +59,7 @@ inline Bytes hexBytes(std::string_view hex) {
     return static_cast<uint8_t>(digit - '0');
   };
   Bytes bytes;
+  bytes.reserve(hex.size() / 2);
   for (size_t at = 0; at + 1 < hex.size(); at += 2) {
     bytes.push_back(static_cast<uint8_t>(nibble(hex[at]) << 4 | nibble(hex[at + 1])));
   }
@@ -64,11 +69,20 @@ inline Bytes hexBytes(std::string_view hex) {
 inline Bytes fill(size_t count, uint8_t value) { return Bytes(count, value); }
 
 // A header with any marker and length, true or not.
-inline Bytes header(uint8_t marker, uint8_t id, uint16_t length) { return byte(marker) + byte(id) + word(length); }
+inline Bytes header(uint8_t marker, uint8_t id, uint16_t length) {
+  return Bytes{marker, id, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+}
 
 // A whole message: marker, id, the length of everything, then the body.
 inline Bytes msg(uint8_t id, const Bytes& body = {}) {
-  return header(0xFF, id, static_cast<uint16_t>(4 + body.size())) + body;
+  const auto length = static_cast<uint16_t>(4 + body.size());
+  Bytes message(4 + body.size());
+  message[0] = 0xFF;
+  message[1] = id;
+  message[2] = static_cast<uint8_t>(length);
+  message[3] = static_cast<uint8_t>(length >> 8);
+  std::copy(body.begin(), body.end(), message.begin() + 4);
+  return message;
 }
 
 // The first count bytes, and the bytes from position on.

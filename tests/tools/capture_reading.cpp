@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace vestrel::wire {
@@ -111,6 +112,13 @@ Bytes fileBytes(const char* path) {
   return bytes;
 }
 
+std::array<uint8_t, 16> ipv6Address(std::string_view hex) {
+  std::array<uint8_t, 16> address{};
+  const Bytes parsed = hexBytes(hex);
+  std::copy_n(parsed.begin(), std::min(parsed.size(), address.size()), address.begin());
+  return address;
+}
+
 size_t linkHeaderBytes(LinkType link) {
   switch (link) {
     case LinkType::Ethernet: return 14;
@@ -126,31 +134,59 @@ size_t linkHeaderBytes(LinkType link) {
   return 0;
 }
 
+namespace {
+
+// The TCP part of a segment, its checksum summed with the pseudo-header.
+std::optional<TcpSegmentSeen> parseTcp(std::span<const uint8_t> tcp, const Bytes& pseudoHeader) {
+  if (tcp.size() < 20) return std::nullopt;
+  const size_t tcpLength = size_t{tcp[12]} >> 4 << 2;
+  if (tcpLength < 20 || tcpLength > tcp.size()) return std::nullopt;
+  TcpSegmentSeen segment{};
+  segment.sourcePort = be16(tcp, 0);
+  segment.destinationPort = be16(tcp, 2);
+  segment.sequence = be32(tcp, 4);
+  segment.acknowledged = be32(tcp, 8);
+  segment.flags = tcp[13];
+  segment.payload = Bytes(tcp.begin() + static_cast<std::ptrdiff_t>(tcpLength), tcp.end());
+  segment.tcpChecksumGood = foldedSum(pseudoHeader + Bytes(tcp.begin(), tcp.end())) == 0xFFFF;
+  return segment;
+}
+
+std::optional<TcpSegmentSeen> parseIpv6(std::span<const uint8_t> packet) {
+  constexpr size_t kHeader = 40;
+  if (packet.size() < kHeader + 20 || packet[6] != 6) return std::nullopt;
+  const size_t payloadLength = be16(packet, 4);
+  if (kHeader + payloadLength > packet.size()) return std::nullopt;
+  const Bytes addresses(packet.begin() + 8, packet.begin() + kHeader);
+  auto segment = parseTcp(packet.subspan(kHeader, payloadLength),
+                          addresses + netDword(static_cast<uint32_t>(payloadLength)) + fill(3, 0) + byte(6));
+  if (!segment) return std::nullopt;
+  segment->sourceAddress = head(addresses, 16);
+  segment->destinationAddress = tail(addresses, 16);
+  segment->ipChecksumGood = true;
+  return segment;
+}
+
+}  // namespace
+
 std::optional<TcpSegmentSeen> parseTcpPacket(std::span<const uint8_t> packet) {
+  if (!packet.empty() && packet[0] >> 4 == 6) return parseIpv6(packet);
   if (packet.size() < 40 || packet[0] >> 4 != 4 || packet[9] != 6) return std::nullopt;
   const size_t ipLength = size_t{packet[0] & 0x0Fu} * 4;
   const size_t totalLength = be16(packet, 2);
   if (totalLength > packet.size() || ipLength + 20 > totalLength) return std::nullopt;
   const std::span<const uint8_t> tcp = packet.subspan(ipLength, totalLength - ipLength);
-  const size_t tcpLength = size_t{tcp[12]} >> 4 << 2;
-  if (tcpLength < 20 || tcpLength > tcp.size()) return std::nullopt;
-
-  const Bytes pseudoHeader =
-      Bytes(packet.begin() + 12, packet.begin() + 20) + byte(0) + byte(6) + netWord(static_cast<uint16_t>(tcp.size()));
-  return TcpSegmentSeen{
-      .source = be32(packet, 12),
-      .destination = be32(packet, 16),
-      .sourcePort = be16(tcp, 0),
-      .destinationPort = be16(tcp, 2),
-      .sequence = be32(tcp, 4),
-      .acknowledged = be32(tcp, 8),
-      .flags = tcp[13],
-      .ipId = be16(packet, 4),
-      .payload = Bytes(tcp.begin() + static_cast<std::ptrdiff_t>(tcpLength), tcp.end()),
-      .ipChecksumGood =
-          foldedSum(Bytes(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength))) == 0xFFFF,
-      .tcpChecksumGood = foldedSum(pseudoHeader + Bytes(tcp.begin(), tcp.end())) == 0xFFFF,
-  };
+  const Bytes addresses(packet.begin() + 12, packet.begin() + 20);
+  auto segment = parseTcp(tcp, addresses + byte(0) + byte(6) + netWord(static_cast<uint16_t>(tcp.size())));
+  if (!segment) return std::nullopt;
+  segment->source = be32(packet, 12);
+  segment->destination = be32(packet, 16);
+  segment->sourceAddress = head(addresses, 4);
+  segment->destinationAddress = tail(addresses, 4);
+  segment->ipId = be16(packet, 4);
+  segment->ipChecksumGood =
+      foldedSum(Bytes(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength))) == 0xFFFF;
+  return segment;
 }
 
 std::vector<TcpSegmentSeen> tcpSegments(const CaptureFile& capture, LinkType link) {

@@ -1,15 +1,17 @@
 // Reading written captures back the way other programs will: through
-// libpcap, then IPv4 and TCP parsed by hand with checksums checked
+// libpcap, then IPv4 or IPv6 and TCP parsed by hand with checksums checked
 // independently of the writer.
 #pragma once
 
 #include <sys/time.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "capture_writer.h"
@@ -57,12 +59,17 @@ Bytes writtenBytes(LinkType link, FileFormat format, const std::function<bool(Ca
 
 Bytes fileBytes(const char* path);
 
+// An IPv6 address from 32 hex digits.
+std::array<uint8_t, 16> ipv6Address(std::string_view hex);
+
 // How many bytes the link header takes in front of the IP packet.
 size_t linkHeaderBytes(LinkType link);
 
 struct TcpSegmentSeen {
-  uint32_t source;       // IPv4 address, host order
-  uint32_t destination;  // IPv4 address, host order
+  uint32_t source;       // IPv4 address, host order; 0 for IPv6
+  uint32_t destination;  // IPv4 address, host order; 0 for IPv6
+  Bytes sourceAddress;   // as in the header: 4 bytes, or 16 for IPv6
+  Bytes destinationAddress;
   uint16_t sourcePort;
   uint16_t destinationPort;
   uint32_t sequence;
@@ -70,7 +77,7 @@ struct TcpSegmentSeen {
   uint8_t flags;
   uint16_t ipId;
   Bytes payload;
-  bool ipChecksumGood;
+  bool ipChecksumGood;  // IPv6 headers have none: always true
   bool tcpChecksumGood;
 };
 
@@ -79,7 +86,7 @@ inline constexpr uint8_t kSyn = 0x02;
 inline constexpr uint8_t kPush = 0x08;
 inline constexpr uint8_t kAck = 0x10;
 
-// Parses an IPv4 packet carrying TCP; nothing when it is none.
+// Parses an IPv4 or IPv6 packet carrying TCP; nothing when it is none.
 std::optional<TcpSegmentSeen> parseTcpPacket(std::span<const uint8_t> packet);
 
 // Every frame of a capture as a TCP segment; a frame that is not one fails the

@@ -25,6 +25,7 @@ struct LinkCase {
   uint16_t fileNumber;
   const char* clientHeader;  // hex, in front of a packet the client sent
   const char* serverHeader;
+  const char* clientIpv6Header;  // in front of an IPv6 packet; none where refused
 };
 
 void PrintTo(const LinkCase& linkCase, std::ostream* out) { *out << linkCase.name; }
@@ -37,7 +38,10 @@ const LinkCase kLinkCases[] = {
      "0800",
      "3C52821A7E05"
      "001B214C90D2"
-     "0800"},
+     "0800",
+     "001B214C90D2"
+     "3C52821A7E05"
+     "86DD"},
     {LinkType::Vlan, "vlan", DLT_EN10MB, 1,
      "001B214C90D2"
      "3C52821A7E05"
@@ -48,7 +52,12 @@ const LinkCase kLinkCases[] = {
      "001B214C90D2"
      "8100"
      "0064"
-     "0800"},
+     "0800",
+     "001B214C90D2"
+     "3C52821A7E05"
+     "8100"
+     "0064"
+     "86DD"},
     {LinkType::QinQ, "qinq", DLT_EN10MB, 1,
      "001B214C90D2"
      "3C52821A7E05"
@@ -63,7 +72,14 @@ const LinkCase kLinkCases[] = {
      "00C8"
      "8100"
      "0064"
-     "0800"},
+     "0800",
+     "001B214C90D2"
+     "3C52821A7E05"
+     "88A8"
+     "00C8"
+     "8100"
+     "0064"
+     "86DD"},
     // Packet type (4 outgoing, 0 to us), ARPHRD_ETHER, address length,
     // sender's address padded to 8, protocol.
     {LinkType::LinuxCooked, "sll", DLT_LINUX_SLL, 113,
@@ -78,7 +94,13 @@ const LinkCase kLinkCases[] = {
      "0006"
      "001B214C90D2"
      "0000"
-     "0800"},
+     "0800",
+     "0004"
+     "0001"
+     "0006"
+     "3C52821A7E05"
+     "0000"
+     "86DD"},
     // Protocol, reserved, interface index, ARPHRD_ETHER, packet type, address
     // length, address padded to 8.
     {LinkType::LinuxCooked2, "sll2", DLT_LINUX_SLL2, 276,
@@ -97,11 +119,20 @@ const LinkCase kLinkCases[] = {
      "00"
      "06"
      "001B214C90D2"
+     "0000",
+     "86DD"
+     "0000"
+     "00000002"
+     "0001"
+     "04"
+     "06"
+     "3C52821A7E05"
      "0000"},
-    {LinkType::BsdNull, "null", DLT_NULL, 0, "02000000", "02000000"},
-    {LinkType::BsdLoop, "loop", DLT_LOOP, 108, "00000002", "00000002"},
-    {LinkType::RawIp, "raw", DLT_RAW, 101, "", ""},
-    {LinkType::Ipv4, "ipv4", DLT_IPV4, 228, "", ""},
+    // AF_INET6 is 24 on the BSDs.
+    {LinkType::BsdNull, "null", DLT_NULL, 0, "02000000", "02000000", "18000000"},
+    {LinkType::BsdLoop, "loop", DLT_LOOP, 108, "00000002", "00000002", "00000018"},
+    {LinkType::RawIp, "raw", DLT_RAW, 101, "", "", ""},
+    {LinkType::Ipv4, "ipv4", DLT_IPV4, 228, "", "", nullptr},
 };
 
 const char* formatName(FileFormat format) { return format == FileFormat::Pcap ? "pcap" : "pcapng"; }
@@ -158,6 +189,30 @@ TEST_P(LinkTypeTest, LibpcapReadsEveryFrameBackWhole) {
   EXPECT_EQ(capture.frames[0].time.tv_usec, 123456);
   EXPECT_EQ(capture.frames[1].time.tv_sec, 1796637659);
   EXPECT_EQ(capture.frames[1].time.tv_usec, 999999);
+}
+
+// An IPv6 packet goes out with the link's IPv6 type; a link for IPv4 alone
+// refuses it and writes nothing.
+TEST_P(LinkTypeTest, FramesIpv6PacketsOrRefusesThem) {
+  const auto& [linkCase, format] = GetParam();
+  TcpConnection connection({ipv6Address("FD000000000000000000000000000002"), 40002, IpVersion::V6},
+                           {ipv6Address("FD000000000000000000000000000001"), 6112, IpVersion::V6}, 1000, 5000);
+  const TcpPacket packet = connection.data(Side::Client, protocolByte());
+  TemporaryFile file;
+  CaptureWriter writer(file.get(), linkCase.link, format);
+  const bool written = writer.writePacket(kFirstTime, packet.bytes, true);
+  EXPECT_EQ(linkCarries(linkCase.link, IpVersion::V6), linkCase.clientIpv6Header != nullptr);
+  if (linkCase.clientIpv6Header == nullptr) {
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(writer.finish());
+    return;
+  }
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(writer.finish());
+  const CaptureFile capture = readCapture(file.contents());
+  EXPECT_EQ(capture.datalink, linkCase.datalink);
+  ASSERT_EQ(capture.frames.size(), 1U);
+  EXPECT_EQ(capture.frames[0].bytes, hexBytes(linkCase.clientIpv6Header) + packet.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLinks, LinkTypeTest,

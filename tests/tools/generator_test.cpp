@@ -10,10 +10,15 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture_reading.h"
+#include "connection_streams.h"
+#include "message_stream.h"
 #include "protocol_messages.h"
 
 namespace vestrel::wire {
@@ -118,7 +123,24 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ZeroMessages", {"--messages", "0"}, "--messages needs a count from 1 to 50000000"},
         RefusalCase{"CountWithTrailingText", {"--messages", "12x"}, "--messages needs a count from 1 to 50000000"},
         RefusalCase{"CountTooLarge", {"--messages", "50000001"}, "--messages needs a count from 1 to 50000000"},
-        RefusalCase{"PackedAlone", {"--packed"}, "--packed goes with --messages"}),
+        RefusalCase{"PackedAlone", {"--packed"}, "--packed goes with --messages"},
+        RefusalCase{"FaultWithoutClients", {"--split"}, "--split goes with --clients"},
+        RefusalCase{
+            "ClientsAndMessages", {"--clients", "2", "--messages", "5"}, "--clients and --messages do not go together"},
+        RefusalCase{"MoreIpv6ThanClients",
+                    {"--clients", "3", "--ipv6", "4"},
+                    "--ipv6 asks for more IPv6 clients than --clients gives"},
+        RefusalCase{"Ipv6OnAnIpv4Link",
+                    {"--link", "ipv4", "--clients", "2", "--ipv6", "1"},
+                    "link type ipv4 carries no IPv6 packets; choose another --link"},
+        RefusalCase{
+            "ShareOver100", {"--clients", "2", "--retransmit", "101"}, "--retransmit needs a share from 0 to 100"},
+        RefusalCase{"LossWithOneMessage",
+                    {"--clients", "2", "--lose", "--messages-per-client", "1"},
+                    "--lose needs --messages-per-client of 2 or more"},
+        RefusalCase{"MidwayAndLossOnOneClient",
+                    {"--clients", "1", "--midway", "--lose"},
+                    "--midway and --lose need two clients or more"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Generator, HelpGoesToStandardOutput) {
@@ -192,6 +214,127 @@ TEST(Generator, ReportsFilesItCannotWrite) {
   const GeneratorRun fullDevice = runGenerator({"-o", "/dev/full"});
   EXPECT_EQ(fullDevice.exitCode, 1);
   EXPECT_EQ(fullDevice.errors, "vestrel-gen: cannot write /dev/full: No space left on device\n");
+}
+
+// Many clients with every fault on, small enough to check line by line.
+const std::vector<std::string> kEveryFault = {
+    "--clients", "12", "--messages-per-client", "8",        "--ipv6", "3",      "--split", "--retransmit", "10",
+    "--swap",    "10", "--keepalive",           "--midway", "--lose", "--seed", "7"};
+
+struct GeneratedFiles {
+  Bytes capture;
+  std::string expectation;
+};
+
+GeneratedFiles generate(std::vector<std::string> arguments) {
+  ScratchDirectory scratch;
+  const std::string capturePath = scratch.file("clients.pcap");
+  const std::string expectPath = scratch.file("clients.expect");
+  arguments.insert(arguments.end(), {"-o", capturePath, "--expect", expectPath});
+  const GeneratorRun run = runGenerator(arguments);
+  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  return {fileBytes(capturePath.c_str()), asText(fileBytes(expectPath.c_str()))};
+}
+
+// The expectation file read back: each connection's lines together, split
+// by direction ("lost" lines by the direction they name).
+ReassembledCapture readExpectation(const std::string& text) {
+  ReassembledCapture expectation;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string client;
+    std::string direction;
+    words >> client >> direction;
+    if (direction == "lost") words >> direction;
+    if (expectation.clients.empty() || expectation.clients.back() != client) {
+      EXPECT_FALSE(expectation.lines.contains(client)) << client << "'s lines are not all together";
+      expectation.clients.push_back(client);
+    }
+    expectation.lines[client][direction == "Sent"].push_back(line);
+  }
+  return expectation;
+}
+
+// What the capture holds besides plain data in order, counted the way a
+// reader of the capture sees it.
+struct FaultsSeen {
+  size_t retransmitted = 0;  // data again at a sequence number already seen
+  size_t reordered = 0;      // new data behind data further on
+  size_t keepAlives = 0;     // one byte without PSH
+  size_t cutMessages = 0;    // data that starts inside a message
+  std::set<std::string> withoutHandshake;
+};
+
+FaultsSeen faultsIn(const std::vector<TcpSegmentSeen>& segments) {
+  FaultsSeen faults;
+  std::set<std::string> synSeen;
+  std::set<std::tuple<std::string, uint32_t, Bytes>> dataSeen;
+  std::map<std::string, uint32_t> furthest;
+  for (const TcpSegmentSeen& segment : segments) {
+    const std::string direction = clientOf(segment) + (segment.destinationPort == kChatPort ? " sent" : " rcvd");
+    if ((segment.flags & kSyn) != 0) synSeen.insert(clientOf(segment));
+    if (segment.payload.empty()) continue;
+    if ((segment.flags & kPush) == 0) {
+      faults.keepAlives += segment.payload.size() == 1 ? 1 : 0;
+      continue;
+    }
+    if (!synSeen.contains(clientOf(segment))) faults.withoutHandshake.insert(clientOf(segment));
+    if (!dataSeen.insert({direction, segment.sequence, segment.payload}).second) {
+      ++faults.retransmitted;
+      continue;
+    }
+    const auto [last, first] = furthest.try_emplace(direction, segment.sequence);
+    if (!first && static_cast<int32_t>(segment.sequence - last->second) < 0) ++faults.reordered;
+    if (first || static_cast<int32_t>(segment.sequence - last->second) > 0) last->second = segment.sequence;
+    faults.cutMessages += segment.payload[0] != 0xFF && segment.payload != protocolByte() ? 1 : 0;
+  }
+  return faults;
+}
+
+// The expectation must be what a plain reassembly of the capture finds,
+// connection by connection and direction by direction, and the capture
+// must hold every fault asked for.
+TEST(InterleavedClients, ExpectationAgreesWithTheCapture) {
+  std::vector<std::string> arguments = kEveryFault;
+  arguments.insert(arguments.end(), {"--link", "sll2", "--format", "pcapng"});
+  const GeneratedFiles files = generate(arguments);
+  const std::vector<TcpSegmentSeen> segments = tcpSegments(readCapture(files.capture), LinkType::LinuxCooked2);
+  for (const TcpSegmentSeen& segment : segments) ASSERT_TRUE(segment.ipChecksumGood && segment.tcpChecksumGood);
+
+  const ReassembledCapture reassembled = reassembleConnections(segments);
+  EXPECT_EQ(reassembled.problems, std::vector<std::string>());
+  const ReassembledCapture expectation = readExpectation(files.expectation);
+  EXPECT_EQ(expectation.clients, reassembled.clients);
+  EXPECT_EQ(expectation.lines, reassembled.lines);
+
+  ASSERT_EQ(reassembled.clients.size(), 12U);
+  const auto ipv6Clients = std::count_if(reassembled.clients.begin(), reassembled.clients.end(),
+                                         [](const std::string& client) { return client[0] == '['; });
+  EXPECT_EQ(ipv6Clients, 3);
+  EXPECT_TRUE(reassembled.lines.contains("[::1]:40011"));
+  size_t losses = 0;
+  for (size_t at = files.expectation.find(" lost "); at != std::string::npos;
+       at = files.expectation.find(" lost ", at + 1)) {
+    ++losses;
+  }
+  EXPECT_EQ(losses, 1U);
+  const FaultsSeen faults = faultsIn(segments);
+  EXPECT_GT(faults.retransmitted, 0U);
+  EXPECT_GT(faults.reordered, 0U);
+  EXPECT_GT(faults.keepAlives, 0U);
+  EXPECT_GT(faults.cutMessages, 0U);
+  EXPECT_EQ(faults.withoutHandshake.size(), 1U);
+}
+
+TEST(InterleavedClients, TheSeedMakesTheSameBytes) {
+  const GeneratedFiles first = generate(kEveryFault);
+  const GeneratedFiles again = generate(kEveryFault);
+  EXPECT_TRUE(first.capture == again.capture);
+  EXPECT_EQ(first.expectation, again.expectation);
+  std::vector<std::string> otherSeed = kEveryFault;
+  otherSeed.back() = "8";
+  EXPECT_FALSE(generate(otherSeed).capture == first.capture);
 }
 
 }  // namespace

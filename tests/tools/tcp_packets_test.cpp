@@ -45,6 +45,8 @@ constexpr LifeStep kLife[] = {
     {"client data", Side::Client, kPush | kAck, 1, 1, 59},
     {"server data", Side::Server, kPush | kAck, 1, 60, 7},
     {"more server data", Side::Server, kPush | kAck, 8, 60, 1},
+    // One below the next sequence number, the last byte again.
+    {"server keep-alive", Side::Server, kAck, 8, 60, 1},
     {"client ack", Side::Client, kAck, 60, 9, 0},
     {"client fin", Side::Client, kFin | kAck, 60, 9, 0},
     {"server fin", Side::Server, kFin | kAck, 9, 61, 0},
@@ -60,6 +62,7 @@ std::vector<TcpPacket> livedConnection() {
       connection.data(Side::Client, fill(59, 0xA5)),
       connection.data(Side::Server, raw("0123456")),
       connection.data(Side::Server, byte(0xFF)),
+      connection.keepAlive(Side::Server),
       connection.ack(Side::Client),
       connection.fin(Side::Client),
       connection.fin(Side::Server),
@@ -116,16 +119,51 @@ TEST(TcpConnection, IpHeadersAreThoseOfARealStack) {
   }
 }
 
-// A checksum must fail when any byte of what it covers changes.
+const Endpoint kClient6{ipv6Address("FD000000000000000000000000000005"), 40013, IpVersion::V6};
+const Endpoint kServer6{ipv6Address("FD000000000000000000000000000001"), 6112, IpVersion::V6};
+
+TEST(TcpConnection, KeepAliveCarriesTheLastByteSent) {
+  const std::vector<TcpPacket> packets = livedConnection();
+  const auto probe = parseTcpPacket(packets[6].bytes);
+  ASSERT_TRUE(probe);
+  EXPECT_EQ(probe->payload, byte(0xFF));
+}
+
+// Version 6, payload length, next header TCP, hop limit 64, the addresses;
+// the TCP checksum over the IPv6 pseudo-header.
+TEST(TcpConnection, Ipv6PacketsHaveTheirOwnHeader) {
+  TcpConnection connection(kClient6, kServer6, kClientStart, kServerStart);
+  connection.syn();
+  connection.synAck();
+  const Bytes packet = connection.data(Side::Server, raw("hello")).bytes;
+  ASSERT_EQ(packet.size(), 65U);
+  EXPECT_EQ(head(packet, 8), hexBytes("6000000000190640"));
+  EXPECT_EQ(slice(packet, 8, 24), Bytes(kServer6.address.begin(), kServer6.address.end()));
+  EXPECT_EQ(slice(packet, 24, 40), Bytes(kClient6.address.begin(), kClient6.address.end()));
+  const auto segment = parseTcpPacket(packet);
+  ASSERT_TRUE(segment);
+  EXPECT_TRUE(segment->tcpChecksumGood);
+  EXPECT_EQ(segment->sourcePort, 6112);
+  EXPECT_EQ(segment->sequence, kServerStart + 1);
+  EXPECT_EQ(segment->acknowledged, kClientStart + 1);
+  EXPECT_EQ(segment->payload, raw("hello"));
+}
+
+// A checksum must fail when any byte of what it covers changes. IPv6 has no
+// header checksum: its traffic class, flow label and hop limit (bytes 0 to
+// 3 and 7) are covered by none.
 TEST(TcpConnection, ChecksumsCatchAnyChangedByte) {
-  TcpConnection connection(kClient, kServer, kClientStart, kServerStart);
-  const Bytes packet = connection.data(Side::Client, raw("hello")).bytes;
-  for (size_t at = 0; at < packet.size(); ++at) {
-    Bytes changed = packet;
-    changed[at] ^= 0x10;
-    const auto segment = parseTcpPacket(changed);
-    if (!segment) continue;  // the change made it no TCP packet at all
-    EXPECT_FALSE(segment->ipChecksumGood && segment->tcpChecksumGood) << "byte " << at;
+  for (const bool ipv6 : {false, true}) {
+    TcpConnection connection(ipv6 ? kClient6 : kClient, ipv6 ? kServer6 : kServer, kClientStart, kServerStart);
+    const Bytes packet = connection.data(Side::Client, raw("hello")).bytes;
+    for (size_t at = 0; at < packet.size(); ++at) {
+      if (ipv6 && (at < 4 || at == 7)) continue;
+      Bytes changed = packet;
+      changed[at] ^= 0x10;
+      const auto segment = parseTcpPacket(changed);
+      if (!segment) continue;  // the change made it no TCP packet at all
+      EXPECT_FALSE(segment->ipChecksumGood && segment->tcpChecksumGood) << (ipv6 ? "IPv6" : "IPv4") << " byte " << at;
+    }
   }
 }
 
