@@ -110,6 +110,18 @@ offline() {
             printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx).\n\n", vw / sw, vc / sc }' |
             tee -a "$report"
     done
+    say "### Many connections at once"
+    say ""
+    "$build/vestrel-gen" --clients 100000 --messages-per-client 3 -o "$work/clients.pcap"
+    say "vestrel-gen --clients 100000 --messages-per-client 3: 100,000 connections open at the same time" \
+        "(all handshakes first, their messages interleaved, then every close), 600,000 messages" \
+        "($(du -m "$work/clients.pcap" | cut -f1) MB)."
+    say ""
+    say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
+    say "|---|---|---|---|---|---|"
+    offline_row "vestrel-trace -r FILE" 600000 "$build/vestrel-trace" -r "$work/clients.pcap"
+    offline_row "vestrel-trace --single-stream -r FILE" 600000 "$build/vestrel-trace" --single-stream -r "$work/clients.pcap"
+    say ""
     say "### Memory against the capture's length"
     say ""
     say "| file | messages | peak RSS MB |"
