@@ -22,15 +22,22 @@ const std::string kGenerator = VESTREL_GEN_BINARY;
 // messages meanwhile.
 using LinesByClient = std::map<std::string, std::vector<std::string>>;
 
+// "10.0.3.7:40012 Sent": one direction of one client.
+std::string directionOf(std::string client, const std::string& direction) {
+  client += ' ';
+  client += direction;
+  return client;
+}
+
 LinesByClient expectedLines(const std::string& text) {
   LinesByClient lines;
   std::istringstream in(text);
   for (std::string client, word, id, count; in >> client >> word;) {
     in >> id >> count;
     if (word == "lost") {
-      lines[client + " " + id].push_back("lost " + count);
+      lines[directionOf(client, id)].push_back("lost " + count);
     } else {
-      lines[client + " " + word].push_back(id);
+      lines[directionOf(client, word)].push_back(id);
     }
   }
   return lines;
@@ -46,7 +53,8 @@ LinesByClient shownLines(const std::string& text) {
     std::istringstream words(line);
     std::string client, direction, arrow, what;
     if (!(words >> client >> direction >> arrow >> what) || direction == "Conn" || arrow != "->") continue;
-    lines[client + " " + direction].push_back(what.starts_with("(") ? "lost " + what.substr(1) : what.substr(1, 4));
+    lines[directionOf(client, direction)].push_back(what.starts_with("(") ? "lost " + what.substr(1)
+                                                                          : what.substr(1, 4));
   }
   return lines;
 }
