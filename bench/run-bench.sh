@@ -94,7 +94,7 @@ offline() {
         say ""
         say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
         say "|---|---|---|---|---|---|"
-        offline_row "tcpdump -nn -r FILE 'tcp port 6112'" $million tcpdump -nn -r "$file" 'tcp port 6112'
+        offline_row "tcpdump -nn -r FILE" $million tcpdump -nn -r "$file"
         read -r tcpdumpWall tcpdumpCpu <"$work/last"
         offline_row "vestrel-trace -r FILE" $million "$build/vestrel-trace" -r "$file"
         read -r vestrelWall vestrelCpu <"$work/last"
