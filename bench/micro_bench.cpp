@@ -137,7 +137,7 @@ std::vector<DecoderCase> decoderCases() {
 
 void decodeOne(benchmark::State& state, const DecoderCase& decoderCase) {
   NullConsole console;
-  const Options options;
+  const DisplaySettings options;
   for (auto _ : state) {
     MessageReader reader;
     reader.attach(decoderCase.message.data());
