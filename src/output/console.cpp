@@ -20,7 +20,8 @@ class PendingText {
  public:
   // Room for count more characters; write them, then commit them.
   char* room(size_t count) {
-    if (used_ + count > storage_.size()) storage_.resize(std::max(storage_.size() * 2, used_ + count + kMinimumGrowth));
+    if (used_ + count > storage_.size()) [[unlikely]]
+      grow(count);
     return storage_.data() + used_;
   }
   void commit(size_t count) { used_ += count; }
@@ -38,6 +39,11 @@ class PendingText {
   void truncate(size_t size) { used_ = size; }
 
  private:
+  // Out of the way of the calls above, which are many and rarely grow it.
+  [[gnu::noinline]] void grow(size_t count) {
+    storage_.resize(std::max(storage_.size() * 2, used_ + count + kMinimumGrowth));
+  }
+
   static constexpr size_t kMinimumGrowth = 4096;
   std::string storage_;
   size_t used_ = 0;
@@ -200,8 +206,8 @@ void appendFormatted(const char* format, va_list arguments) {
   const char* cursor = format;
   bool handled = true;
   while (*cursor != '\0' && handled) {
-    // The C library's search takes many bytes a step.
-    const char* literalEnd = strchrnul(cursor, '%');
+    const char* literalEnd = cursor;
+    while (*literalEnd != '\0' && *literalEnd != '%') ++literalEnd;
     pending.append(cursor, static_cast<size_t>(literalEnd - cursor));
     if (*literalEnd == '\0') break;
     cursor = literalEnd + 1;
@@ -221,6 +227,13 @@ void appendFormatted(const char* format, va_list arguments) {
 FILE* console() {
   writePending();
   return consoleTarget();
+}
+
+void consoleMessageDone() {
+  // Into a file or a pipe many messages go in one write: the copy through
+  // the stream's buffer and a call per message are saved.
+  constexpr size_t kBatchBytes = size_t{32} * 1024;
+  if (pending.size() >= kBatchBytes) writePending();
 }
 
 void setConsole(FILE* stream) {

@@ -13,6 +13,11 @@ namespace vestrel {
 FILE* console();
 void setConsole(FILE* stream);
 
+// A whole message has been printed and need not be seen yet: its text is
+// handed over with the next ones, in one write, once enough has gathered
+// (or when the stream is asked for, flushed or finished).
+void consoleMessageDone();
+
 // Text as it is, no conversions.
 void consoleWrite(std::string_view text);
 

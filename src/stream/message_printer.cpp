@@ -56,6 +56,8 @@ constexpr size_t kClientColumn = 22;
 const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
 
 void MessagePrinter::beginLine(std::string_view client) {
+  prefixWidth_ = 0;
+  if (prefix_.time == TimeStamp::None && !prefix_.connection) return;
   const size_t start = consolePendingSize();
   if (prefix_.time != TimeStamp::None) {
     consoleWrite(localTimeText(frameTime_.tv_sec, prefix_.time == TimeStamp::DateTime));
@@ -83,7 +85,7 @@ void MessagePrinter::finishMessage(size_t start) {
   if (flushEachMessage) {
     flush();
   } else {
-    static_cast<void>(console());  // hands the text over, unflushed
+    consoleMessageDone();
   }
 }
 
