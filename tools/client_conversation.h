@@ -1,6 +1,6 @@
 // What one chat client and its server say to each other, in bursts: a
 // logon, entering the chat, then talk, pings and channel lists, with the
-// same number of messages each way. The seed fixes every word.
+// same number of messages each way. One seed always gives the same conversation.
 #pragma once
 
 #include <array>

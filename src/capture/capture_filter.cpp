@@ -23,9 +23,7 @@ std::string withVlans(int linkType, std::string plain) {
 
 }  // namespace
 
-std::string chatPortFilter(int linkType, uint16_t port) {
-  return withVlans(linkType, "tcp port " + std::to_string(port));
-}
+std::string chatPortFilter(int linkType, uint16_t port) { return chatPortsFilter(linkType, std::span(&port, 1)); }
 
 std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression) {
   std::string portFilter = withVlans(linkType, tcpPorts(ports));

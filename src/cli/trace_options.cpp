@@ -4,16 +4,16 @@
 #include <pcap/pcap.h>
 
 #include <charconv>
-#include <limits>
 #include <optional>
 #include <string_view>
+
+#include "stream/segment_handler.h"
 
 namespace vestrel {
 
 namespace {
 
 constexpr const char* kVersion = "1.0";
-constexpr uint16_t kDefaultChatPort = 6112;
 
 // Long options without a short letter.
 constexpr int kSingleStream = 256;
@@ -94,7 +94,7 @@ std::optional<std::string> checkCommand(TraceCommand& command, int argc, char* c
     if (!settings.filterExpression.empty()) settings.filterExpression += ' ';
     settings.filterExpression += argv[at];
   }
-  if (settings.ports.empty()) settings.ports.push_back(kDefaultChatPort);
+  if (settings.ports.empty()) settings.ports.push_back(kBncsPort);
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include "stream/connection_tracker.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -49,12 +50,12 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
   void takeProtocolByte(uint8_t protocol) {
     connection_.protocolBytePending = false;
     connection_.carriesNoMessages = protocol != kChatProtocolByte;
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    const char protocolText[] = {kHexDigits[protocol >> 4], kHexDigits[protocol & 0x0F], '\0'};
+    char protocolText[8];
+    static_cast<void>(std::snprintf(protocolText, sizeof protocolText, "0x%2.2X", protocol));
     connection_.announced = true;
     tracker_.note(connection_,
                   "Conn -> opened to " + endpointText(connection_.key.server, connection_.key.serverPort) +
-                      ", protocol byte 0x" + protocolText +
+                      ", protocol byte " + protocolText +
                       (connection_.carriesNoMessages ? ": no chat messages, its bytes are passed over" : ""));
   }
 
