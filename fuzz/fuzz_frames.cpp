@@ -51,10 +51,14 @@ constexpr time_t kSecondsPerFrame = 120;
 
 void trackEveryFrame(RecordReader& input, OutputSettings& options, uint8_t settings, LinkLayer linkLayer) {
   const bool prefixes = (settings & kPrefixes) != 0;
-  MessagePrinter printer(options, {.time = prefixes ? TimeStamp::DateTime : TimeStamp::None, .connection = prefixes});
+  const bool json = (settings & kJson) != 0;
+  MessagePrinter printer(options, {.time = prefixes ? TimeStamp::DateTime : TimeStamp::None,
+                                   .connection = prefixes,
+                                   .json = json,
+                                   .hex = json || prefixes});
   printer.log = options.logFile.get();
   printer.flushEachMessage = (settings & kReadingFile) == 0;
-  ConnectionTracker tracker(printer, {6112}, prefixes, kFuzzedConnections);
+  ConnectionTracker tracker(printer, {6112}, kFuzzedConnections);
   tracker.linkLayer = linkLayer;
   for (time_t second = 0; !input.done(); second += kSecondsPerFrame) {
     const std::span<const uint8_t> record = input.nextRecord();

@@ -43,6 +43,7 @@ enum FrameSetting : uint8_t {
   kReadingFile = 0x10,    // as vestrel-trace runs: no flush after each message
   kPerConnection = 0x20,  // each connection on its own, as vestrel-trace reassembles by default
   kPrefixes = 0x40,       // with it: the time and client end in front, the connection lines (-t -C)
+  kJson = 0x80,           // with it: one JSON object a line, with the raw message (--json -x)
 };
 
 class RecordReader {

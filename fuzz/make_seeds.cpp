@@ -99,7 +99,8 @@ constexpr uint8_t kSettingsCycle[] = {0,
                                       kLog | kReadingFile,
                                       kFullLog,
                                       kPerConnection,
-                                      kPerConnection | kPrefixes | kLog};
+                                      kPerConnection | kPrefixes | kLog,
+                                      kPerConnection | kJson | kShowUnknown};
 
 // Ethernet gets the whole session; every other link layer two parts of it.
 void writeSampleFrameSeeds(SeedWriter& seeds) {

@@ -244,11 +244,11 @@ int runTrace(TraceSettings& settings) {
                                    consoleSafe(source.name), describeLinkType(datalink).c_str()));
   }
 
-  Monitor shared(output, settings.prefix);
+  Monitor shared(output, settings.print);
   shared.linkLayer = *linkLayer;
   shared.ports = settings.ports;
-  MessagePrinter printer(output, settings.prefix);
-  ConnectionTracker tracker(printer, settings.ports, settings.prefix.connection);
+  MessagePrinter printer(output, settings.print);
+  ConnectionTracker tracker(printer, settings.ports);
   tracker.linkLayer = *linkLayer;
   TraceRun run{source.capture.get(), dumper.get(), settings.singleStream ? &shared : nullptr,
                settings.singleStream ? nullptr : &tracker, settings.singleStream ? &shared.printer : &printer};

@@ -16,7 +16,7 @@ inline constexpr const char* kTraceProgramName = "vestrel-trace";
 
 struct TraceSettings {
   OutputSettings output;         // -u, -s, -l (named here, created by runTrace)
-  PrefixSettings prefix;         // -t, -tt, -C
+  PrintSettings print;           // -t, -tt, -C, --json, -x
   std::string readFile;          // -r: a capture file, "-" for standard input
   std::string device;            // -i: a name or the number -D prints; empty: the first device
   std::vector<uint16_t> ports;   // -p: the chat ports

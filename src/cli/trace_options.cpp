@@ -17,12 +17,15 @@ constexpr const char* kVersion = "1.0";
 
 // Long options without a short letter.
 constexpr int kSingleStream = 256;
+constexpr int kJson = 257;
 
 // The leading colon has getopt return ':' for a missing value and stay
 // quiet, so every message is worded here.
-constexpr const char* kShortOptions = ":r:i:Dp:c:w:tCusl:UhV";
+constexpr const char* kShortOptions = ":r:i:Dp:c:w:tCusl:xUhV";
 constexpr option kLongOptions[] = {
     {"single-stream", no_argument, nullptr, kSingleStream},
+    {"json", no_argument, nullptr, kJson},
+    {"hex", no_argument, nullptr, 'x'},
     {"line-buffered", no_argument, nullptr, 'U'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -76,11 +79,13 @@ std::optional<std::string> applyOption(TraceCommand& command, int letter, int& t
   switch (letter) {
     case 'D': command.action = TraceAction::ListDevices; break;
     case 't': ++timeStamps; break;
-    case 'C': settings.prefix.connection = true; break;
+    case 'C': settings.print.connection = true; break;
     case 'u': settings.output.showUnknown = true; break;
     case 's': settings.output.fullStrings = true; break;
     case 'U': settings.lineBuffered = true; break;
+    case 'x': settings.print.hex = true; break;
     case kSingleStream: settings.singleStream = true; break;
+    case kJson: settings.print.json = true; break;
     default: return applyValue(command, letter, optarg);
   }
   return std::nullopt;
@@ -119,7 +124,7 @@ TraceCommand scanTraceOptions(int argc, char* const* argv) {
     if (letter == '?' || letter == ':') return refuse(std::move(command), describeBadOption(argv, letter));
     if (auto error = applyOption(command, letter, timeStamps)) return refuse(std::move(command), *error);
   }
-  command.settings.prefix.time =
+  command.settings.print.time =
       timeStamps == 0 ? TimeStamp::None : (timeStamps == 1 ? TimeStamp::Time : TimeStamp::DateTime);
   if (auto error = checkCommand(command, argc, argv)) return refuse(std::move(command), *error);
   return command;
@@ -127,8 +132,8 @@ TraceCommand scanTraceOptions(int argc, char* const* argv) {
 
 void printTraceUsageHint(FILE* stream) {
   std::fprintf(stream,
-               "Usage: %s [-CDhsuUV] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
-               "[-w FILE] [--single-stream] [EXPRESSION]\n"
+               "Usage: %s [-CDhsuUVx] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
+               "[-w FILE] [--json] [--single-stream] [EXPRESSION]\n"
                "Try '%s --help' for more.\n",
                kTraceProgramName, kTraceProgramName);
 }
@@ -154,6 +159,8 @@ void printTraceUsage(FILE* stream) {
       "  -u               show the contents of unknown fields\n"
       "  -s               always show texts whole\n"
       "  -l LOGFILE       write every message to LOGFILE as a hex dump\n"
+      "  -x, --hex        show every message in hex as well\n"
+      "  --json           one JSON object a line for each message and connection event\n"
       "  --single-stream  one shared stream for all connections, as vestrel shows it\n"
       "  -U, --line-buffered  push each message out at once\n"
       "  -h, --help       show this help and quit\n"

@@ -5,6 +5,7 @@
 #include "decode/client_decoders.h"
 #include "decode/console_sink.h"
 #include "decode/field_walker.h"
+#include "decode/json_sink.h"
 #include "decode/server_decoders.h"
 #include "output/console.h"
 
@@ -36,6 +37,15 @@ void decodeDetails(MessageReader& reader, bool sent, const DisplaySettings& opti
   } else {
     consolePrint("\n");
   }
+}
+
+void decodeJsonFields(MessageReader& reader, bool sent, const DisplaySettings& options) {
+  consoleWrite("{");
+  if (const DecoderEntry* decoder = findDecoder(reader.id(), sent)) {
+    JsonSink sink(options);
+    walkFields(reader, decoder->fields, sink);
+  }
+  consoleWrite("}");
 }
 
 }  // namespace vestrel

@@ -17,4 +17,8 @@ const DecoderEntry* findDecoder(uint8_t id, bool sent);
 // message travels toward the server.
 void decodeDetails(MessageReader& reader, bool sent, const DisplaySettings& options);
 
+// The message's fields as one JSON object, {} for a message without a
+// decoder.
+void decodeJsonFields(MessageReader& reader, bool sent, const DisplaySettings& options);
+
 }  // namespace vestrel

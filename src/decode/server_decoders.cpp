@@ -88,7 +88,7 @@ constexpr Field kChannelList[] = {
 // Texts longer than 15 bytes are cut to 16 on the console. Three dwords
 // between the ping and the user are not shown.
 constexpr Field kChatEvent[] = {
-    {.form = Form::Code, .key = "event", .codes = &kChatEvents},
+    {.form = Form::Code, .key = "event_id", .codes = &kChatEvents},
     {.form = Form::Number, .key = "flags", .format = "Flags: 0x%.2X, "},
     {.form = Form::Number, .key = "ping", .format = "Ping: %u, "},
     {.form = Form::Hidden, .key = "ip_address", .count = 4},

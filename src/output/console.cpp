@@ -244,6 +244,10 @@ void setConsole(FILE* stream) {
 
 void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
 
+char* consoleRoom(size_t count) { return pending.room(count); }
+
+void consoleCommit(size_t count) { pending.commit(count); }
+
 size_t consolePendingSize() { return pending.size(); }
 
 void consoleIndentSince(size_t start, size_t width) {

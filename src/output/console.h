@@ -21,6 +21,12 @@ void consoleMessageDone();
 // Text as it is, no conversions.
 void consoleWrite(std::string_view text);
 
+// Room for count more characters of text, written in place and then
+// handed over with consoleCommit(how many were written): for writers that
+// know their text's longest length beforehand.
+char* consoleRoom(size_t count);
+void consoleCommit(size_t count);
+
 // How much text waits to be handed over: a mark for consoleIndentSince.
 size_t consolePendingSize();
 // Indents by width blanks every line begun after the first since start,

@@ -32,16 +32,15 @@ size_t ConnectionKeyHash::operator()(const ConnectionKey& key) const {
   return static_cast<size_t>(hash);
 }
 
+std::string addressText(const IpAddress& address) {
+  char text[INET6_ADDRSTRLEN] = "";
+  inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text);
+  return text;
+}
+
 std::string endpointText(const IpAddress& address, uint16_t port) {
-  char text[INET6_ADDRSTRLEN + 2] = "";
-  if (address.v6) {
-    text[0] = '[';
-    inet_ntop(AF_INET6, address.bytes.data(), text + 1, INET6_ADDRSTRLEN);
-    std::strcat(text, "]");
-  } else {
-    inet_ntop(AF_INET, address.bytes.data(), text, INET_ADDRSTRLEN);
-  }
-  return std::string(text) + ":" + std::to_string(port);
+  const std::string text = addressText(address);
+  return (address.v6 ? "[" + text + "]" : text) + ":" + std::to_string(port);
 }
 
 Connection* ConnectionTable::find(const ConnectionKey& key, int64_t now) {

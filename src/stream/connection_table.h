@@ -27,6 +27,8 @@ struct ConnectionKeyHash {
   size_t operator()(const ConnectionKey& key) const;
 };
 
+// "10.0.0.5", "::1".
+std::string addressText(const IpAddress& address);
 // "10.0.0.5:50312", or "[::1]:50312" for IPv6.
 std::string endpointText(const IpAddress& address, uint16_t port);
 

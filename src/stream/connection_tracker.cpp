@@ -27,22 +27,20 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
     tracker_.counts_.lostBytes += count;
     ++tracker_.counts_.losses;
     if (sent_) connection_.protocolBytePending = false;  // it may have been among them
-    tracker_.note(connection_, directionText(sent_) + (" -> (" + std::to_string(count) + " bytes lost)"));
+    tracker_.printer_.printEvent(connection_.key,
+                                 {.change = ConnectionChange::Lost, .sent = sent_, .lostBytes = count});
     stream().framer.resynchronise();
   }
 
-  void message(const MessageReader& reader) override { tracker_.printer_.printMessage(reader, sent_, client()); }
-  void tooLong(const MessageHeader& header) override { tracker_.printer_.printTooLong(header, sent_, client()); }
+  void message(const MessageReader& reader) override {
+    tracker_.printer_.printMessage(reader, sent_, &connection_.key);
+  }
+  void tooLong(const MessageHeader& header) override {
+    tracker_.printer_.printTooLong(header, sent_, &connection_.key);
+  }
 
  private:
   DirectionStream& stream() { return sent_ ? connection_.toServer : connection_.toClient; }
-
-  // The client end, formatted once per segment and only when it is shown.
-  std::string_view client() {
-    if (!tracker_.showConnections_) return {};
-    if (client_.empty()) client_ = endpointText(connection_.key.client, connection_.key.clientPort);
-    return client_;
-  }
 
   // The byte a client sends first names what the connection carries: 0x01
   // is the chat protocol; anything else (file transfers, the plain-text
@@ -50,13 +48,10 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
   void takeProtocolByte(uint8_t protocol) {
     connection_.protocolBytePending = false;
     connection_.carriesNoMessages = protocol != kChatProtocolByte;
-    char protocolText[8];
-    static_cast<void>(std::snprintf(protocolText, sizeof protocolText, "0x%2.2X", protocol));
     connection_.announced = true;
-    tracker_.note(connection_,
-                  "Conn -> opened to " + endpointText(connection_.key.server, connection_.key.serverPort) +
-                      ", protocol byte " + protocolText +
-                      (connection_.carriesNoMessages ? ": no chat messages, its bytes are passed over" : ""));
+    tracker_.printer_.printEvent(connection_.key, {.change = ConnectionChange::Opened,
+                                                   .protocolByte = protocol,
+                                                   .carriesMessages = !connection_.carriesNoMessages});
   }
 
   static constexpr uint8_t kChatProtocolByte = 0x01;
@@ -64,12 +59,10 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
   ConnectionTracker& tracker_;
   Connection& connection_;
   bool sent_;
-  std::string client_;
 };
 
-ConnectionTracker::ConnectionTracker(MessagePrinter& printer, std::vector<uint16_t> ports, bool showConnections,
-                                     size_t capacity)
-    : printer_(printer), ports_(std::move(ports)), showConnections_(showConnections), table_(capacity) {}
+ConnectionTracker::ConnectionTracker(MessagePrinter& printer, std::vector<uint16_t> ports, size_t capacity)
+    : printer_(printer), ports_(std::move(ports)), table_(capacity) {}
 
 bool ConnectionTracker::isChatPort(uint16_t port) const {
   return std::find(ports_.begin(), ports_.end(), port) != ports_.end();
@@ -102,7 +95,7 @@ Connection* ConnectionTracker::connectionFor(const TcpSegment& segment, bool sen
   Connection* connection = table_.find(key, now);
   if (connection != nullptr && clientSyn &&
       !(connection->synSeen && connection->clientInitialSequence == segment.sequence)) {
-    forget(*connection, "closed (its ports are used again)");
+    forget(*connection, CloseReason::PortsReused);
     connection = nullptr;
   }
   if (connection == nullptr) {
@@ -111,7 +104,7 @@ Connection* ConnectionTracker::connectionFor(const TcpSegment& segment, bool sen
     if (!clientSyn && segment.payload.empty()) return nullptr;
     if (table_.full()) {
       ++counts_.forgotten;
-      forget(*table_.oldest(), "forgotten (too many connections)");
+      forget(*table_.oldest(), CloseReason::TableFull);
     }
     connection = &table_.add(key, now);
     ++counts_.connections;
@@ -136,8 +129,7 @@ void ConnectionTracker::acceptPayload(Connection& connection, const TcpSegment& 
   if (segment.payload.empty()) return;
   if (!connection.announced && !connection.synSeen) {
     connection.announced = true;
-    note(connection, "Conn -> to " + endpointText(connection.key.server, connection.key.serverPort) +
-                         ", open before the capture began");
+    printer_.printEvent(connection.key, {.change = ConnectionChange::OpenBeforeCapture});
   }
   DirectionOutput output(*this, connection, sent);
   // A SYN's own sequence number is the one before its first byte.
@@ -147,12 +139,12 @@ void ConnectionTracker::acceptPayload(Connection& connection, const TcpSegment& 
 
 void ConnectionTracker::noteFlags(Connection& connection, const TcpSegment& segment, bool sent) {
   if (segment.has(kTcpRst)) {
-    close(connection, "closed (RST)");
+    close(connection, CloseReason::Rst);
     return;
   }
   if (!segment.has(kTcpFin)) return;
   (sent ? connection.finToServer : connection.finToClient) = true;
-  if (connection.finToServer && connection.finToClient) close(connection, "closed (FIN)");
+  if (connection.finToServer && connection.finToClient) close(connection, CloseReason::Fin);
 }
 
 void ConnectionTracker::flushDirection(Connection& connection, bool sent) {
@@ -162,30 +154,25 @@ void ConnectionTracker::flushDirection(Connection& connection, bool sent) {
 
 // The connection stays in the table, so that late copies of its segments
 // are known for what they are.
-void ConnectionTracker::close(Connection& connection, const char* reason) {
+void ConnectionTracker::close(Connection& connection, CloseReason reason) {
   if (connection.closed) return;
   connection.closed = true;
   flushDirection(connection, true);
   flushDirection(connection, false);
   connection.toServer.framer.resynchronise();
   connection.toClient.framer.resynchronise();
-  note(connection, std::string("Conn -> ") + reason);
+  printer_.printEvent(connection.key, {.change = ConnectionChange::Closed, .reason = reason});
 }
 
-void ConnectionTracker::forget(Connection& connection, const char* reason) {
+void ConnectionTracker::forget(Connection& connection, CloseReason reason) {
   close(connection, reason);
   table_.remove(connection);
 }
 
 void ConnectionTracker::expireIdle(int64_t now) {
   while (table_.oldest() != nullptr && table_.oldest()->lastSeen + kIdleSeconds < now) {
-    forget(*table_.oldest(), "closed (idle)");
+    forget(*table_.oldest(), CloseReason::Idle);
   }
-}
-
-void ConnectionTracker::note(const Connection& connection, std::string_view text) {
-  if (!showConnections_) return;
-  printer_.printNote(endpointText(connection.key.client, connection.key.clientPort), text);
 }
 
 void ConnectionTracker::finish() {

@@ -32,9 +32,8 @@ inline constexpr size_t kMaxConnections = size_t{1} << 18;
 class ConnectionTracker {
  public:
   // ports: the chat ports (a segment to one of them travels toward the
-  // server). showConnections: print the connection lines (-C).
-  ConnectionTracker(MessagePrinter& printer, std::vector<uint16_t> ports, bool showConnections,
-                    size_t capacity = kMaxConnections);
+  // server). The printer shows the connections' events as it is set to.
+  ConnectionTracker(MessagePrinter& printer, std::vector<uint16_t> ports, size_t capacity = kMaxConnections);
 
   LinkLayer linkLayer = LinkLayer::Ethernet;
 
@@ -53,16 +52,14 @@ class ConnectionTracker {
   Connection* connectionFor(const TcpSegment& segment, bool sent, int64_t now);
   void acceptPayload(Connection& connection, const TcpSegment& segment, bool sent);
   void noteFlags(Connection& connection, const TcpSegment& segment, bool sent);
-  void close(Connection& connection, const char* reason);
+  void close(Connection& connection, CloseReason reason);
   void expireIdle(int64_t now);
-  void forget(Connection& connection, const char* reason);
-  void note(const Connection& connection, std::string_view text);
+  void forget(Connection& connection, CloseReason reason);
   void flushDirection(Connection& connection, bool sent);
   bool isChatPort(uint16_t port) const;
 
   MessagePrinter& printer_;
   std::vector<uint16_t> ports_;
-  bool showConnections_;
   ConnectionTable table_;
   TrackerCounts counts_;
 };

@@ -10,6 +10,7 @@
 #include "decode/message_names.h"
 #include "output/console.h"
 #include "output/hex_dump.h"
+#include "output/json_text.h"
 
 namespace vestrel {
 
@@ -29,20 +30,32 @@ std::string_view summaryStart(bool sent, uint8_t id) {
   return start;
 }
 
-// The local date and time of a second, formatted once per second seen.
-std::string_view localTimeText(time_t seconds, bool withDate) {
-  static time_t cachedSeconds = -1;
-  static bool cachedWithDate = false;
-  static char text[32];
-  static size_t length = 0;
-  if (seconds != cachedSeconds || withDate != cachedWithDate) {
+// The date and time of a second, formatted once per second seen.
+class SecondText {
+ public:
+  SecondText(bool local, const char* format) : local_(local), format_(format) {}
+
+  std::string_view of(time_t seconds) {
+    if (seconds == seconds_) return {text_, length_};
     tm parts{};
-    if (localtime_r(&seconds, &parts) == nullptr) return "??:??:??";
-    length = std::strftime(text, sizeof text, withDate ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &parts);
-    cachedSeconds = seconds;
-    cachedWithDate = withDate;
+    if ((local_ ? localtime_r(&seconds, &parts) : gmtime_r(&seconds, &parts)) == nullptr) return "??:??:??";
+    length_ = std::strftime(text_, sizeof text_, format_, &parts);
+    seconds_ = seconds;
+    return {text_, length_};
   }
-  return {text, length};
+
+ private:
+  bool local_;
+  const char* format_;
+  time_t seconds_ = -1;
+  char text_[32] = "";
+  size_t length_ = 0;
+};
+
+std::string_view localTimeText(time_t seconds, bool withDate) {
+  static SecondText time(true, "%H:%M:%S");
+  static SecondText dateTime(true, "%Y-%m-%d %H:%M:%S");
+  return (withDate ? dateTime : time).of(seconds);
 }
 
 // Tab stops every eight columns: a prefix that ends on one keeps the tabs
@@ -51,19 +64,138 @@ constexpr size_t kTabWidth = 8;
 // The widest IPv4 client end, "255.255.255.255:65535", and a blank.
 constexpr size_t kClientColumn = 22;
 
+// How a connection's end is told, on the console and in JSON.
+struct CloseText {
+  CloseReason reason;
+  const char* console;
+  const char* json;
+};
+
+constexpr CloseText kCloseTexts[] = {
+    {CloseReason::Fin, "closed (FIN)", "FIN"},
+    {CloseReason::Rst, "closed (RST)", "RST"},
+    {CloseReason::Idle, "closed (idle)", "idle"},
+    {CloseReason::PortsReused, "closed (its ports are used again)", "ports_reused"},
+    {CloseReason::TableFull, "forgotten (too many connections)", "table_full"},
+};
+
+const CloseText& closeText(CloseReason reason) {
+  for (const CloseText& text : kCloseTexts) {
+    if (text.reason == reason) return text;
+  }
+  return kCloseTexts[0];
+}
+
+void printEventText(const ConnectionKey& connection, const ConnectionEvent& event) {
+  const std::string server = endpointText(connection.server, connection.serverPort);
+  switch (event.change) {
+    case ConnectionChange::Opened:
+      consolePrint("Conn -> opened to %s, protocol byte 0x%2.2X%s", server.c_str(), event.protocolByte,
+                   event.carriesMessages ? "" : ": no chat messages, its bytes are passed over");
+      break;
+    case ConnectionChange::OpenBeforeCapture:
+      consolePrint("Conn -> to %s, open before the capture began", server.c_str());
+      break;
+    case ConnectionChange::Closed: consolePrint("Conn -> %s", closeText(event.reason).console); break;
+    case ConnectionChange::Lost:
+      consolePrint("%s -> (%llu bytes lost)", directionText(event.sent),
+                   static_cast<unsigned long long>(event.lostBytes));
+      break;
+  }
+  consoleWrite("\n");
+}
+
+// The log's dump of the message, its characters column made safe for a
+// terminal: bytes past ASCII show as dots, as controls already do.
+void printDump(std::span<const uint8_t> message, bool sent) {
+  std::string dump(formatHexDump(message, directionText(sent)).text());
+  std::replace_if(
+      dump.begin(), dump.end(), [](char byte) { return static_cast<uint8_t>(byte) >= 0x7F; }, '.');
+  consoleWrite(dump);
+}
+
+// RFC 3339 in UTC, to the microsecond.
+void writeJsonTime(JsonMembers& members, const timeval& time) {
+  static SecondText utc(false, "%Y-%m-%dT%H:%M:%S");
+  members.key("time");
+  consoleWrite("\"");
+  consoleWrite(utc.of(time.tv_sec));
+  consolePrint(".%06uZ\"", static_cast<unsigned>(time.tv_usec));
+}
+
+std::string jsonEndpoint(const IpAddress& address, uint16_t port) {
+  return "{\"address\":\"" + addressText(address) + "\",\"port\":" + std::to_string(port) + "}";
+}
+
+// The message's name without the blanks some names end with on the console.
+std::string_view plainName(uint8_t id) {
+  std::string_view name = messageName(id);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  return name;
+}
+
+void writeJsonHeader(JsonMembers& members, bool sent, uint8_t id, uint16_t length) {
+  members.key("direction");
+  consoleWrite(sent ? "\"sent\"" : "\"received\"");
+  members.key("id");
+  writeJsonNumber(id);
+  members.key("name");
+  writeJsonString(plainName(id));
+  members.key("length");
+  writeJsonNumber(length);
+}
+
+void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
+  static constexpr const char* kChangeNames[] = {"opened", "open_before_capture", "closed", "lost"};
+  members.key("event");
+  consolePrint("\"%s\"", kChangeNames[static_cast<size_t>(event.change)]);
+  switch (event.change) {
+    case ConnectionChange::Opened:
+      members.key("protocol_byte");
+      writeJsonNumber(event.protocolByte);
+      break;
+    case ConnectionChange::OpenBeforeCapture: break;
+    case ConnectionChange::Closed:
+      members.key("reason");
+      consolePrint("\"%s\"", closeText(event.reason).json);
+      break;
+    case ConnectionChange::Lost:
+      members.key("direction");
+      consoleWrite(event.sent ? "\"sent\"" : "\"received\"");
+      members.key("bytes");
+      writeJsonNumber(event.lostBytes);
+      break;
+  }
+}
+
 }  // namespace
 
 const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
 
-void MessagePrinter::beginLine(std::string_view client) {
+void MessagePrinter::describe(const ConnectionKey& connection) {
+  if (describedAny_ && described_ == connection) return;
+  described_ = connection;
+  describedAny_ = true;
+  clientText_ = endpointText(connection.client, connection.clientPort);
+  jsonConnection_ = "{\"client\":" + jsonEndpoint(connection.client, connection.clientPort) +
+                    ",\"server\":" + jsonEndpoint(connection.server, connection.serverPort) + "}";
+}
+
+std::string_view MessagePrinter::clientText(const ConnectionKey& connection) {
+  describe(connection);
+  return clientText_;
+}
+
+void MessagePrinter::beginLine(const ConnectionKey* connection) {
   prefixWidth_ = 0;
-  if (prefix_.time == TimeStamp::None && !prefix_.connection) return;
+  if (print_.time == TimeStamp::None && !print_.connection) return;
   const size_t start = consolePendingSize();
-  if (prefix_.time != TimeStamp::None) {
-    consoleWrite(localTimeText(frameTime_.tv_sec, prefix_.time == TimeStamp::DateTime));
+  if (print_.time != TimeStamp::None) {
+    consoleWrite(localTimeText(frameTime_.tv_sec, print_.time == TimeStamp::DateTime));
     consolePrint(".%06u ", static_cast<unsigned>(frameTime_.tv_usec));
   }
-  if (prefix_.connection) {
+  if (print_.connection) {
+    const std::string_view client = connection != nullptr ? clientText(*connection) : std::string_view();
     consoleWrite(client);
     consoleWrite(
         std::string_view("                      ", kClientColumn - std::min(client.size(), kClientColumn - 1)));
@@ -91,10 +223,15 @@ void MessagePrinter::finishMessage(size_t start) {
 
 // A log that cannot be written (a full disk, a lost share, a pipe whose
 // reader left) is given up with one message, rather than left with gaps
-// nobody knows about.
+// nobody knows about. JSON output keeps to its objects: the message goes
+// to standard error then.
 void MessagePrinter::stopLogging() {
-  consolePrint("Error: Unable to write to log file %s (%s); logging stopped.\n", settings_.logFileName.c_str(),
-               std::strerror(errno));
+  static constexpr const char* kStopped = "Error: Unable to write to log file %s (%s); logging stopped.\n";
+  if (print_.json) {
+    std::fprintf(stderr, kStopped, settings_.logFileName.c_str(), std::strerror(errno));
+  } else {
+    consolePrint(kStopped, settings_.logFileName.c_str(), std::strerror(errno));
+  }
   log = nullptr;
 }
 
@@ -103,32 +240,94 @@ void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
   stopLogging();
 }
 
-void MessagePrinter::printMessage(const MessageReader& reader, bool sent, std::string_view client) {
+void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (print_.json) {
+    printJsonMessage(reader, sent, connection);
+    return;
+  }
   const size_t start = consolePendingSize();
-  beginLine(client);
+  beginLine(connection);
   consoleWrite(summaryStart(sent, reader.id()));
   MessageReader fields = reader;  // decoding moves its cursor
   decodeDetails(fields, sent, settings_);
+  if (print_.hex) printDump(reader.bytes(), sent);
   logMessage(reader.bytes(), sent);
   finishMessage(start);
 }
 
-void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, std::string_view client) {
+void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (print_.json) {
+    printJsonTooLong(header, sent, connection);
+    return;
+  }
   const size_t start = consolePendingSize();
-  beginLine(client);
+  beginLine(connection);
   consoleWrite(summaryStart(sent, header.id));
   consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
   finishMessage(start);
 }
 
-void MessagePrinter::printNote(std::string_view client, std::string_view text) {
+void MessagePrinter::printEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
   if (limitReached()) return;
-  beginLine(client);
-  consoleWrite(text);
-  consoleWrite("\n");
+  if (print_.json) {
+    printJsonEvent(connection, event);
+  } else if (print_.connection) {
+    beginLine(&connection);
+    printEventText(connection, event);
+  } else {
+    return;
+  }
   if (flushEachMessage) flush();
+}
+
+void MessagePrinter::beginJsonObject(const ConnectionKey* connection, JsonMembers& members) {
+  consoleWrite("{");
+  writeJsonTime(members, frameTime_);
+  if (connection == nullptr) return;
+  describe(*connection);
+  members.key("connection");
+  consoleWrite(jsonConnection_);
+}
+
+void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
+  JsonMembers members;
+  beginJsonObject(connection, members);
+  writeJsonHeader(members, sent, reader.id(), static_cast<uint16_t>(reader.size()));
+  members.key("fields");
+  MessageReader fields = reader;  // decoding moves its cursor
+  decodeJsonFields(fields, sent, settings_);
+  if (print_.hex) {
+    members.key("raw");
+    writeJsonHex(reader.bytes());
+  }
+  consoleWrite("}\n");
+  logMessage(reader.bytes(), sent);
+  ++printed_;
+  if (flushEachMessage) {
+    flush();
+  } else {
+    consoleMessageDone();
+  }
+}
+
+void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
+  JsonMembers members;
+  beginJsonObject(connection, members);
+  members.key("event");
+  consoleWrite("\"too_long\"");
+  writeJsonHeader(members, sent, header.id, header.length);
+  consoleWrite("}\n");
+  ++printed_;
+  if (flushEachMessage) flush();
+}
+
+void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
+  JsonMembers members;
+  beginJsonObject(&connection, members);
+  writeJsonEventMembers(members, event);
+  consoleWrite("}\n");
 }
 
 void MessagePrinter::flush() {

@@ -1,6 +1,7 @@
-// Prints each message cut out of a stream: the summary line, the fields
-// as decode shows them, and the hex dump in the log; in front of them, when
-// asked, the capture time and the connection's client end.
+// Prints each message cut out of a stream: on the console, the summary
+// line, the fields as decode shows them and, in front of them when asked,
+// the capture time and the connection's client end; or one JSON object a
+// line. The hex dump goes in the log either way.
 #pragma once
 
 #include <sys/time.h>
@@ -12,7 +13,9 @@
 
 #include "decode/display_settings.h"
 #include "decode/message_reader.h"
+#include "output/json_text.h"
 #include "output/owned_file.h"
+#include "stream/connection_table.h"
 
 namespace vestrel {
 
@@ -24,28 +27,50 @@ struct OutputSettings : DisplaySettings {
 
 enum class TimeStamp { None, Time, DateTime };
 
-// What goes in front of every line of a message.
-struct PrefixSettings {
-  TimeStamp time = TimeStamp::None;  // HH:MM:SS.uuuuuu or YYYY-MM-DD HH:MM:SS.uuuuuu, local time
-  bool connection = false;           // the client end, e.g. 10.0.0.5:50312
+// How each message is printed.
+struct PrintSettings {
+  // On the console, in front of every line of a message: the capture time,
+  // HH:MM:SS.uuuuuu or YYYY-MM-DD HH:MM:SS.uuuuuu in local time, and the
+  // client end, e.g. 10.0.0.5:50312. With the client end come the lines
+  // about the connections (opened, closed, bytes lost).
+  TimeStamp time = TimeStamp::None;
+  bool connection = false;
+  // One JSON object a line instead, each with its time, its connection when
+  // there is one, and the connections' events.
+  bool json = false;
+  // The whole message in hex as well: its dump under it on the console,
+  // "raw" in JSON.
+  bool hex = false;
+};
+
+// What happened to a connection, rather than to a message in it.
+enum class ConnectionChange { Opened, OpenBeforeCapture, Closed, Lost };
+enum class CloseReason { Fin, Rst, Idle, PortsReused, TableFull };
+
+struct ConnectionEvent {
+  ConnectionChange change;
+  uint8_t protocolByte = 0;               // Opened: the client's first byte
+  bool carriesMessages = true;            // Opened: that byte names the chat protocol
+  CloseReason reason = CloseReason::Fin;  // Closed
+  bool sent = false;                      // Lost: toward the server
+  uint64_t lostBytes = 0;                 // Lost
 };
 
 class MessagePrinter {
  public:
-  explicit MessagePrinter(const OutputSettings& settings, PrefixSettings prefix = {})
-      : log(settings.logFile.get()), settings_(settings), prefix_(prefix) {}
+  explicit MessagePrinter(const OutputSettings& settings, PrintSettings print = {})
+      : log(settings.logFile.get()), settings_(settings), print_(print) {}
 
   // The capture time of the frame being handled: every message it completes
   // is stamped with it.
   void setFrameTime(const timeval& time) { frameTime_ = time; }
 
-  // client: the connection's client end as text, or empty (one shared stream).
-  void printMessage(const MessageReader& reader, bool sent, std::string_view client = {});
+  // connection: the message's connection, or none (one shared stream).
+  void printMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection = nullptr);
   // A message longer than the stream can hold: shown by its header.
-  void printTooLong(const MessageHeader& header, bool sent, std::string_view client = {});
-  // A line about the connection itself (opened, closed, bytes lost), already
-  // starting with its own "Word -> ".
-  void printNote(std::string_view client, std::string_view text);
+  void printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection = nullptr);
+  // Shown on the console with the client ends only; always in JSON.
+  void printEvent(const ConnectionKey& connection, const ConnectionEvent& event);
 
   // Pushes out what the console and the log hold; a log that fails now is
   // given up with a message on the console.
@@ -63,19 +88,30 @@ class MessagePrinter {
   bool flushEachMessage = true;
 
  private:
-  void beginLine(std::string_view client);
+  void beginLine(const ConnectionKey* connection);
+  std::string_view clientText(const ConnectionKey& connection);
   void finishMessage(size_t start);
+  void beginJsonObject(const ConnectionKey* connection, JsonMembers& members);
+  void printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection);
+  void printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection);
+  void printJsonEvent(const ConnectionKey& connection, const ConnectionEvent& event);
   void logMessage(std::span<const uint8_t> message, bool sent);
   void stopLogging();
 
   const OutputSettings& settings_;
-  PrefixSettings prefix_;
+  PrintSettings print_;
   timeval frameTime_{};
   // The width of the prefix written for the current message: continuation
   // lines are indented by as much.
   size_t prefixWidth_ = 0;
   uint64_t printed_ = 0;
   uint64_t limit_ = 0;
+  // The last connection's texts: its messages mostly come in runs.
+  void describe(const ConnectionKey& connection);
+  ConnectionKey described_;
+  bool describedAny_ = false;
+  std::string clientText_;
+  std::string jsonConnection_;
 };
 
 const char* directionText(bool sent);

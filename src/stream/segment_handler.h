@@ -20,7 +20,7 @@ inline constexpr uint16_t kBncsPort = 6112;
 
 // Everything the handler keeps between frames.
 struct Monitor {
-  explicit Monitor(const OutputSettings& settings, PrefixSettings prefix = {}) : printer(settings, prefix) {}
+  explicit Monitor(const OutputSettings& settings, PrintSettings print = {}) : printer(settings, print) {}
 
   MessagePrinter printer;
   // The chat ports: a segment to one of them travels toward the server.

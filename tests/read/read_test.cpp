@@ -20,8 +20,8 @@ const std::filesystem::path kSample = VESTREL_SAMPLE_CAPTURE;
 const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
 
 const std::string kUsageHint =
-    "Usage: vestrel-trace [-CDhsuUV] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
-    "[-w FILE] [--single-stream] [EXPRESSION]\nTry 'vestrel-trace --help' for more.\n";
+    "Usage: vestrel-trace [-CDhsuUVx] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
+    "[-w FILE] [--json] [--single-stream] [EXPRESSION]\nTry 'vestrel-trace --help' for more.\n";
 
 ChildResult readCapture(std::vector<std::string> arguments, std::optional<std::filesystem::path> input = {}) {
   return runProgram({kReader, std::move(arguments), std::move(input)});
@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-r", "@", "tcp", "porrt", "1"},
                 readFile(kSample),
                 "vestrel-trace: can't parse filter expression: syntax error\n"},
-        Refusal{"UnknownOption", {"-x", "-r", "@"}, "", "vestrel-trace: unknown option -x\n" + kUsageHint},
+        Refusal{"UnknownOption", {"-y", "-r", "@"}, "", "vestrel-trace: unknown option -y\n" + kUsageHint},
         Refusal{
             "UnknownLongOption", {"--bogus", "-r", "@"}, "", "vestrel-trace: unknown option --bogus\n" + kUsageHint},
         Refusal{"LogWithoutValue", {"-r", "@", "-l"}, "", "vestrel-trace: option -l needs a value\n" + kUsageHint},

@@ -64,7 +64,7 @@ struct TrackerRun {
   MessagePrinter printer;
   ConnectionTracker tracker;
   explicit TrackerRun(bool showConnections, size_t capacity = kMaxConnections)
-      : printer(settings, {.connection = showConnections}), tracker(printer, {6112}, showConnections, capacity) {}
+      : printer(settings, {.connection = showConnections}), tracker(printer, {6112}, capacity) {}
   void feed(const std::vector<Segment>& segments, time_t second = 0) {
     for (const Segment& segment : segments) tracker.handleFrame({second, 0}, frameOf(segment));
   }

@@ -1,0 +1,127 @@
+#include "decode/json_sink.h"
+
+#include <cstdio>
+
+#include "decode/file_time.h"
+#include "output/console.h"
+
+namespace vestrel {
+
+namespace {
+
+// Up to four bytes, stopping at the first zero, as the console shows them.
+std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes) {
+  size_t length = 0;
+  while (length < 4 && bytes[length] != 0) ++length;
+  return {reinterpret_cast<const char*>(bytes.data()), length};
+}
+
+bool isPunctuation(char character) {
+  return character == ' ' || character == '(' || character == ')' || character == ',' || character == '\n';
+}
+
+std::string_view trimPunctuation(std::string_view text) {
+  while (!text.empty() && isPunctuation(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isPunctuation(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::string_view codeMeaning(const CodeTable& table, uint32_t code) {
+  if (const char* text = lookUpText(table.rows, code)) return trimPunctuation(text);
+  // The fallback may show the code, as "EID_UNK0x%8.8X, " does.
+  static char fallback[64];
+  const int length = std::snprintf(fallback, sizeof fallback, table.otherwise, code);
+  if (length <= 0) return {};
+  return trimPunctuation({fallback, std::min(static_cast<size_t>(length), sizeof fallback - 1)});
+}
+
+void JsonSink::number(const Field& field, uint32_t value) {
+  members().key(field.key);
+  writeJsonNumber(value);
+}
+
+void JsonSink::code(const Field& field, uint32_t value) {
+  members().key(field.key);
+  consoleWrite("{\"code\":");
+  writeJsonNumber(value);
+  consoleWrite(",\"text\":");
+  const std::string_view meaning = codeMeaning(*field.codes, value);
+  if (meaning.empty()) {
+    consoleWrite("null");
+  } else {
+    writeJsonString(meaning);
+  }
+  consoleWrite("}");
+}
+
+void JsonSink::unknownNumber(const Field& field, uint32_t value) {
+  if (options_.showUnknown) number(field, value);
+}
+
+void JsonSink::fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) {
+  members().key(field.key);
+  writeJsonString(fourCharCodeText(bytes));
+}
+
+void JsonSink::address(const Field& field, std::span<const uint8_t, 4> octets) {
+  char dotted[16];
+  // "255.255.255.255" and the terminator fill it exactly: never cut short.
+  const int length = std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+  members().key(field.key);
+  writeJsonString({dotted, static_cast<size_t>(length)});
+}
+
+void JsonSink::byteRun(const Field& field, std::span<const uint8_t> present) {
+  members().key(field.key);
+  writeJsonHex(present);
+}
+
+void JsonSink::unknownBytes(const Field& field, std::span<const uint8_t> present) {
+  if (options_.showUnknown) byteRun(field, present);
+}
+
+// RFC 3339 in UTC, to the second as the console shows it.
+void JsonSink::fileTime(const Field& field, uint64_t value) {
+  const CalendarTime time = calendarFromFileTime(value);
+  char text[48];
+  const int length = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month, time.day,
+                                   time.hour, time.minute, time.second);
+  members().key(field.key);
+  writeJsonString({text, static_cast<size_t>(length)});
+}
+
+void JsonSink::text(const Field& field, std::string_view value) {
+  members().key(field.key);
+  writeJsonString(value);
+}
+
+void JsonSink::beginList(const Field& list) {
+  fields_.key(list.key);
+  consoleWrite("[");
+  list_ = {};
+}
+
+void JsonSink::beginEntry(const Field& /*list*/, uint32_t /*index*/) {
+  list_.next();
+  consoleWrite("{");
+  entry_ = {};
+  inEntry_ = true;
+}
+
+void JsonSink::endEntry(const Field& /*list*/) {
+  consoleWrite("}");
+  inEntry_ = false;
+}
+
+void JsonSink::endList(const Field& /*list*/) { consoleWrite("]"); }
+
+// An empty first name is a list without channels.
+void JsonSink::channelName(const Field& /*list*/, std::string_view name, uint32_t /*index*/) {
+  if (name.empty()) return;
+  list_.next();
+  writeJsonString(name);
+}
+
+}  // namespace vestrel

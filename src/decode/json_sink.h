@@ -1,0 +1,50 @@
+// The JSON view of a message's fields: an object of key and value in message
+// order, values by form (numbers as numbers, codes as code and meaning,
+// texts whole, byte runs as hex), for scripts and log pipelines.
+#pragma once
+
+#include "decode/display_settings.h"
+#include "decode/fields.h"
+#include "output/json_text.h"
+
+namespace vestrel {
+
+class JsonSink final : public FieldSink {
+ public:
+  explicit JsonSink(const DisplaySettings& options) : options_(options) {}
+
+  void number(const Field& field, uint32_t value) override;
+  void code(const Field& field, uint32_t value) override;
+  void unknownNumber(const Field& field, uint32_t value) override;
+  void fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) override;
+  void address(const Field& field, std::span<const uint8_t, 4> octets) override;
+  void byteRun(const Field& field, std::span<const uint8_t> present) override;
+  void unknownBytes(const Field& field, std::span<const uint8_t> present) override;
+  void hidden(const Field& /*field*/, std::span<const uint8_t> /*present*/) override {}
+  void fileTime(const Field& field, uint64_t value) override;
+  void text(const Field& field, std::string_view value) override;
+  void shortenedText(const Field& field, std::string_view value) override { text(field, value); }
+  void literal(const Field& /*field*/) override {}
+  void beginList(const Field& list) override;
+  void beginEntry(const Field& list, uint32_t index) override;
+  void endEntry(const Field& list) override;
+  void endList(const Field& list) override;
+  void channelName(const Field& list, std::string_view name, uint32_t index) override;
+
+ private:
+  // The object members are being written to: the fields, or a key entry's.
+  JsonMembers& members() { return inEntry_ ? entry_ : fields_; }
+
+  const DisplaySettings& options_;
+  JsonMembers fields_;
+  JsonMembers list_;
+  JsonMembers entry_;
+  bool inEntry_ = false;
+};
+
+// What a code means, without the punctuation the console puts around it
+// (" (Success)\n" is "Success"); empty when it has no known meaning.
+// Valid until the next call.
+std::string_view codeMeaning(const CodeTable& table, uint32_t code);
+
+}  // namespace vestrel
