@@ -33,7 +33,7 @@ enum class Form : uint8_t {
 
 struct Field {
   Form form;
-  const char* key = nullptr;  // snake_case, one vocabulary across messages; none for a Literal
+  std::string_view key = {};  // snake_case, one vocabulary across messages; none for a Literal
   const char* format = "";
   const char* suffix = "";
   const CodeTable* codes = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "output/console.h"
 #include "output/utf8.h"
@@ -20,58 +21,67 @@ bool standsForItself(char character) {
 }
 
 // "\u00XX" for a code point below U+10000.
-void writeEscapedCodePoint(char32_t codePoint) {
-  char* out = consoleRoom(6);
-  out[0] = '\\';
-  out[1] = 'u';
-  for (int digit = 0; digit < 4; ++digit) out[2 + digit] = kLowerHexDigits[(codePoint >> (12 - 4 * digit)) & 0x0F];
-  consoleCommit(6);
+char* putEscapedCodePoint(char* out, char32_t codePoint) {
+  *out++ = '\\';
+  *out++ = 'u';
+  for (int shift = 12; shift >= 0; shift -= 4) *out++ = kLowerHexDigits[(codePoint >> shift) & 0x0F];
+  return out;
 }
 
-void writeAsciiEscaped(uint8_t byte) {
+char* putBytes(char* out, std::string_view bytes) {
+  std::memcpy(out, bytes.data(), bytes.size());
+  return out + bytes.size();
+}
+
+char* putAsciiEscaped(char* out, uint8_t byte) {
   switch (byte) {
-    case '"': consoleWrite("\\\""); return;
-    case '\\': consoleWrite("\\\\"); return;
-    case '\n': consoleWrite("\\n"); return;
-    case '\r': consoleWrite("\\r"); return;
-    case '\t': consoleWrite("\\t"); return;
-    default: writeEscapedCodePoint(byte); return;
+    case '"': return putBytes(out, "\\\"");
+    case '\\': return putBytes(out, "\\\\");
+    case '\n': return putBytes(out, "\\n");
+    case '\r': return putBytes(out, "\\r");
+    case '\t': return putBytes(out, "\\t");
+    default: return putEscapedCodePoint(out, byte);
   }
 }
 
-// Writes the unit that starts at text[at]; returns its length in bytes.
-size_t writeUnit(std::string_view text, size_t at) {
+// Writes the unit that starts at text[at] to out and moves at past it.
+char* putUnit(char* out, std::string_view text, size_t& at) {
   const auto byte = static_cast<uint8_t>(text[at]);
   if (byte < 0x80) {
-    if (standsForItself(text[at])) {
-      consoleWrite(text.substr(at, 1));
-    } else {
-      writeAsciiEscaped(byte);
+    ++at;
+    if (standsForItself(static_cast<char>(byte))) {
+      *out++ = static_cast<char>(byte);
+      return out;
     }
-    return 1;
+    return putAsciiEscaped(out, byte);
   }
   const Utf8Character character = frontCharacter(text.substr(at));
   if (character.length == 0) {
-    writeEscapedCodePoint(byte);  // not UTF-8: the byte is its own code point
-    return 1;
+    ++at;
+    return putEscapedCodePoint(out, byte);  // not UTF-8: the byte is its own code point
   }
-  if (drivesTheTerminal(character.codePoint)) {
-    writeEscapedCodePoint(character.codePoint);
-  } else {
-    consoleWrite(text.substr(at, character.length));
-  }
-  return character.length;
+  const std::string_view sequence = text.substr(at, character.length);
+  at += character.length;
+  return drivesTheTerminal(character.codePoint) ? putEscapedCodePoint(out, character.codePoint)
+                                                : putBytes(out, sequence);
 }
+
+// No byte takes more than six characters ("\u00e9"), and the quotes two.
+size_t longestJsonString(size_t bytes) { return bytes * 6 + 2; }
 
 }  // namespace
 
+// Written in place, in one piece: most texts are a handful of plain bytes.
 void writeJsonString(std::string_view bytes) {
-  consoleWrite("\"");
+  char* const start = consoleRoom(longestJsonString(bytes.size()));
+  char* out = start;
+  *out++ = '"';
   const auto plainEnd = std::find_if_not(bytes.begin(), bytes.end(), standsForItself);
-  const auto plainLength = static_cast<size_t>(plainEnd - bytes.begin());
-  consoleWrite(bytes.substr(0, plainLength));
-  for (size_t at = plainLength; at < bytes.size();) at += writeUnit(bytes, at);
-  consoleWrite("\"");
+  size_t at = static_cast<size_t>(plainEnd - bytes.begin());
+  out = putBytes(out, bytes.substr(0, at));
+  while (at < bytes.size()) out = putUnit(out, bytes, at);
+  *out++ = '"';
+  consoleCommit(static_cast<size_t>(out - start));
 }
 
 void writeJsonHex(std::span<const uint8_t> bytes) {
@@ -94,10 +104,15 @@ void writeJsonNumber(uint64_t value) {
 }
 
 void JsonMembers::key(std::string_view name) {
-  next();
-  consoleWrite("\"");
-  consoleWrite(name);
-  consoleWrite("\":");
+  char* const start = consoleRoom(name.size() + 4);
+  char* out = start;
+  if (!first_) *out++ = ',';
+  first_ = false;
+  *out++ = '"';
+  out = putBytes(out, name);
+  *out++ = '"';
+  *out++ = ':';
+  consoleCommit(static_cast<size_t>(out - start));
 }
 
 void JsonMembers::next() {

@@ -30,22 +30,21 @@ std::string_view summaryStart(bool sent, uint8_t id) {
   return start;
 }
 
-// The date and time of a second, formatted once per second seen.
+// The local date and time of a second, formatted once per second seen.
 class SecondText {
  public:
-  SecondText(bool local, const char* format) : local_(local), format_(format) {}
+  explicit SecondText(const char* format) : format_(format) {}
 
   std::string_view of(time_t seconds) {
     if (seconds == seconds_) return {text_, length_};
     tm parts{};
-    if ((local_ ? localtime_r(&seconds, &parts) : gmtime_r(&seconds, &parts)) == nullptr) return "??:??:??";
+    if (localtime_r(&seconds, &parts) == nullptr) return "??:??:??";
     length_ = std::strftime(text_, sizeof text_, format_, &parts);
     seconds_ = seconds;
     return {text_, length_};
   }
 
  private:
-  bool local_;
   const char* format_;
   time_t seconds_ = -1;
   char text_[32] = "";
@@ -53,8 +52,8 @@ class SecondText {
 };
 
 std::string_view localTimeText(time_t seconds, bool withDate) {
-  static SecondText time(true, "%H:%M:%S");
-  static SecondText dateTime(true, "%Y-%m-%d %H:%M:%S");
+  static SecondText time("%H:%M:%S");
+  static SecondText dateTime("%Y-%m-%d %H:%M:%S");
   return (withDate ? dateTime : time).of(seconds);
 }
 
@@ -114,13 +113,52 @@ void printDump(std::span<const uint8_t> message, bool sent) {
   consoleWrite(dump);
 }
 
+// Digits of value, width of them, zeros in front.
+char* putDigits(char* out, unsigned value, size_t width) {
+  for (size_t digit = width; digit > 0; --digit, value /= 10) out[digit - 1] = static_cast<char>('0' + value % 10);
+  return out + width;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" in UTC, formatted when the second changes.
+std::string_view utcSecondText(time_t seconds) {
+  static time_t cachedSeconds = -1;
+  static char text[32];
+  static size_t length = 0;
+  if (seconds == cachedSeconds) return {text, length};
+  tm parts{};
+  if (gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < -1900 || parts.tm_year > 9999 - 1900) {
+    return "0000-00-00T00:00:00";
+  }
+  char* out = putDigits(text, static_cast<unsigned>(parts.tm_year + 1900), 4);
+  *out++ = '-';
+  out = putDigits(out, static_cast<unsigned>(parts.tm_mon + 1), 2);
+  *out++ = '-';
+  out = putDigits(out, static_cast<unsigned>(parts.tm_mday), 2);
+  *out++ = 'T';
+  out = putDigits(out, static_cast<unsigned>(parts.tm_hour), 2);
+  *out++ = ':';
+  out = putDigits(out, static_cast<unsigned>(parts.tm_min), 2);
+  *out++ = ':';
+  out = putDigits(out, static_cast<unsigned>(parts.tm_sec), 2);
+  cachedSeconds = seconds;
+  length = static_cast<size_t>(out - text);
+  return {text, length};
+}
+
 // RFC 3339 in UTC, to the microsecond.
 void writeJsonTime(JsonMembers& members, const timeval& time) {
-  static SecondText utc(false, "%Y-%m-%dT%H:%M:%S");
   members.key("time");
-  consoleWrite("\"");
-  consoleWrite(utc.of(time.tv_sec));
-  consolePrint(".%06uZ\"", static_cast<unsigned>(time.tv_usec));
+  const std::string_view second = utcSecondText(time.tv_sec);
+  constexpr size_t kFraction = 6;
+  char* const start = consoleRoom(second.size() + kFraction + 4);
+  char* out = start;
+  *out++ = '"';
+  out = std::copy(second.begin(), second.end(), out);
+  *out++ = '.';
+  out = putDigits(out, static_cast<unsigned>(time.tv_usec), kFraction);
+  *out++ = 'Z';
+  *out++ = '"';
+  consoleCommit(static_cast<size_t>(out - start));
 }
 
 std::string jsonEndpoint(const IpAddress& address, uint16_t port) {

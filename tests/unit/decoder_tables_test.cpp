@@ -25,15 +25,15 @@ void expectKeyed(std::span<const Field> fields, const std::string& where) {
   std::set<std::string> seen;
   for (const Field& field : fields) {
     if (field.form == Form::Literal) {
-      EXPECT_EQ(field.key, nullptr) << where << ": console text has no key";
+      EXPECT_TRUE(field.key.empty()) << where << ": console text has no key";
       continue;
     }
-    ASSERT_NE(field.key, nullptr) << where << ": a field without a key";
-    EXPECT_TRUE(isSnakeCase(field.key)) << where << ": " << field.key;
-    EXPECT_TRUE(seen.insert(field.key).second) << where << ": " << field.key << " twice";
+    ASSERT_FALSE(field.key.empty()) << where << ": a field without a key";
+    EXPECT_TRUE(isSnakeCase(std::string(field.key))) << where << ": " << field.key;
+    EXPECT_TRUE(seen.insert(std::string(field.key)).second) << where << ": " << field.key << " twice";
     EXPECT_EQ(field.codes != nullptr, field.form == Form::Code) << where << ": " << field.key;
     EXPECT_EQ(!field.entry.empty(), field.form == Form::KeyList) << where << ": " << field.key;
-    if (field.form == Form::KeyList) expectKeyed(field.entry, where + " " + field.key);
+    if (field.form == Form::KeyList) expectKeyed(field.entry, where + " " + std::string(field.key));
   }
 }
 
