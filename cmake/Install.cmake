@@ -1,6 +1,7 @@
 # What `cmake --install` and the Debian package put on a system: the two
-# programs, their manual pages and the copyright file. The capture generator
-# is a development tool and stays in the build tree.
+# programs, their manual pages, the copyright file and the JSON Schema of
+# vestrel-trace's --json lines. The capture generator is a development tool
+# and stays in the build tree.
 include(GNUInstallDirs)
 
 install(TARGETS vestrel vestrel-trace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -36,6 +37,10 @@ string(REPLACE "\n \n" "\n .\n" VESTREL_LICENSE_TEXT "${license_text}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The JSON Schema of a line of `vestrel-trace --json`, for those who check
+# or read its output with their own tools.
+install(FILES ${PROJECT_SOURCE_DIR}/schema/vestrel-trace.schema.json DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # `make package` (cpack -G DEB): a Debian package of the installed files,
 # its library dependencies found by dpkg-shlibdeps.

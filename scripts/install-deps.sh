@@ -9,9 +9,10 @@ build_packages="build-essential make cmake pkg-config libpcap-dev libcap-dev"
 # make package: dpkg-shlibdeps (dpkg-dev) and file find the libraries the
 # programs need.
 package_packages="$build_packages dpkg-dev file"
-# The tests also build the package, render the manual pages and run a
-# capture given file capabilities (setcap).
-test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-bin"
+# The tests also build the package, render the manual pages, run a
+# capture given file capabilities (setcap) and check vestrel-trace --json
+# against its JSON Schema (python3-jsonschema).
+test_packages="$package_packages libgtest-dev tcpdump man-db groff-base libcap2-bin python3 python3-jsonschema"
 # make bench: Google Benchmark, tcpdump to compare with, GNU time for peak
 # memory, ip to bring lo up in the benchmark's network namespace.
 bench_packages="$build_packages libbenchmark-dev tcpdump time iproute2 util-linux"

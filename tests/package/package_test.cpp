@@ -33,6 +33,7 @@ const std::set<std::string> kInstalledFiles = {
     "usr/bin/vestrel",
     "usr/bin/vestrel-trace",
     "usr/share/doc/vestrel/copyright",
+    "usr/share/doc/vestrel/vestrel-trace.schema.json",
     "usr/share/man/man1/vestrel.1.gz",
     "usr/share/man/man1/vestrel-trace.1.gz",
 };

@@ -1,0 +1,377 @@
+#!/usr/bin/env python3
+"""vestrel-trace --json against its schema and against the console's view.
+
+    json_check.py TRACE GEN SAMPLE SCHEMA DECODER_DIR
+
+Checks that the schema rejects plausible slips and names the decoder tables'
+keys (DECODER_DIR) in their forms; then, on the sample and on captures made
+by GEN, that every line of --json is one valid object, that each message's
+values show in the console's text of the same message, and that each line's
+time, connection and event match the console's -tt -C line. Exit 0 when all
+hold, 1 with the first mismatch.
+"""
+
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+try:
+    import jsonschema
+except ImportError:
+    sys.exit("json_check: needs jsonschema for python3 (Debian: python3-jsonschema; scripts/install-deps.sh test)")
+
+RUN_SECONDS = 60
+
+
+class Mismatch(Exception):
+    pass
+
+
+def run(command, zone="UTC0"):
+    """The command's standard output; it must exit 0."""
+    try:
+        done = subprocess.run(command, capture_output=True, timeout=RUN_SECONDS, env=dict(os.environ, TZ=zone))
+    except subprocess.TimeoutExpired as error:
+        raise Mismatch(f"{' '.join(command)}: still running after {RUN_SECONDS} s") from error
+    if done.returncode != 0:
+        raise Mismatch(f"{' '.join(command)}: exit {done.returncode}: {done.stderr.decode(errors='replace')[:500]}")
+    try:
+        return done.stdout.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise Mismatch(f"{' '.join(command)}: output is not UTF-8: {error}") from error
+
+
+# ---- The schema itself ----------------------------------------------------
+
+GOOD_MESSAGE = {
+    "time": "2026-12-07T15:54:56.123456Z",
+    "connection": {"client": {"address": "10.0.0.5", "port": 50312}, "server": {"address": "::1", "port": 6112}},
+    "direction": "sent", "id": 14, "name": "SID_CHATCOMMAND", "length": 10,
+    "fields": {"text": "hello"}, "raw": "ff0e0a0068656c6c6f00",
+}
+GOOD_EVENTS = [
+    {"event": "opened", "protocol_byte": 2},
+    {"event": "open_before_capture"},
+    {"event": "closed", "reason": "table_full"},
+    {"event": "lost", "direction": "received", "bytes": 99},
+    {"event": "too_long", "direction": "sent", "id": 81, "name": "SID_AUTH_CHECK", "length": 65535},
+]
+# Changes to GOOD_MESSAGE that the schema must reject; None removes the key.
+MESSAGE_SLIPS = [
+    ("direction", "send"), ("raw", "FF0E0A0068656C6C6F00"), ("raw", "ff0e0a0068656c6c6f0"), ("length", None),
+    ("time", "2026-12-07T15:54:56.123Z"), ("time", "2026-12-07T15:54:56.123456+00:00"),
+    ("id", 256), ("length", 3), ("name", "SID_AUTH_ACCOUNTLOGONPROOF\t"), ("event", "opened"),
+    ("connection", {"client": {"address": "10.0.0.5", "port": 50312}}),
+    ("connection", {"client": {"address": "10.0.0.5", "port": 1}, "server": {"address": "[::1]", "port": 6112}}),
+    ("fields", {"event": {"code": 5, "text": "EID_TALK"}}), ("fields", {"ip_address": "10.0.0.5"}),
+    ("fields", {"unknown": "ABCD"}), ("fields", {"flags": -1}), ("fields", {"flags": "0x01"}),
+    ("fields", {"result": {"code": 0}}), ("fields", {"local_ip": "192.168.0.256"}),
+    ("fields", {"last_modified": "2006-03-24T12:30:00.000000Z"}), ("fields", {"product_id": "68XI "}),
+    ("fields", {"keys": [{"product_value": 14}]}), ("fields", {"keys": [{"key_length": 26, "public_value": 1}]}),
+    ("fields", {"channels": []}),
+]
+EVENT_SLIPS = [
+    {"event": "closed", "reason": "fin"}, {"event": "closed", "reason": "FIN", "fields": {}}, {"event": "open"},
+    {"event": "lost", "direction": "sent", "bytes": 0}, {"event": "opened"}, {"event": "opened", "protocol_byte": 256},
+]
+
+
+def check_schema_strictness(validator):
+    envelope = {"time": GOOD_MESSAGE["time"], "connection": GOOD_MESSAGE["connection"]}
+    for good in [GOOD_MESSAGE] + [{**envelope, **event} for event in GOOD_EVENTS]:
+        error = jsonschema.exceptions.best_match(validator.iter_errors(good))
+        if error is not None:
+            raise Mismatch(f"the schema rejects {json.dumps(good)}: {error.message}")
+    slips = [{**envelope, **event} for event in EVENT_SLIPS]
+    for key, value in MESSAGE_SLIPS:
+        slip = {name: given for name, given in GOOD_MESSAGE.items() if name != key}
+        if value is not None:
+            slip[key] = value
+        slips.append(slip)
+    for slip in slips:
+        if validator.is_valid(slip):
+            raise Mismatch(f"the schema accepts {json.dumps(slip)}")
+
+
+# The schema's name for each form the decoder tables read a field in.
+SCHEMA_FORM = {
+    "Number": "number", "Code": "code", "FourCharCode": "fourCharCode", "Address": "ipv4", "ByteRun": "byteRun",
+    "FileTime": "fileTime", "Text": "text", "ShortenedText": "text", "UnknownNumber": "unknown",
+    "UnknownBytes": "unknown", "KeyList": "[keyEntry]", "ChannelList": "[text]",
+}
+
+
+def form_of(property_schema):
+    """'number' for {"$ref": "#/$defs/number"}, '[text]' for an array of them."""
+    if property_schema.get("type") == "array":
+        return "[" + form_of(property_schema["items"]) + "]"
+    return property_schema["$ref"].rsplit("/", 1)[-1]
+
+
+def schema_forms(schema, definition):
+    return {key: form_of(value) for key, value in schema["$defs"][definition]["properties"].items()}
+
+
+def check_vocabulary(schema, decoder_dir):
+    """The schema's field keys are the ones the decoder tables write, in the same forms; Hidden ones never show."""
+    tables, entries = {}, set()
+    for path in sorted(Path(decoder_dir).glob("*_decoders.*")):
+        for name, body in re.findall(r"constexpr Field (k\w+)\[\] = \{(.*?)\n\};", path.read_text(), re.S):
+            tables[name] = re.findall(r'\.form = Form::(\w+),\s*\.key = "(\w+)"', body)
+            entries.update(re.findall(r"\.entry = (k\w+)", body))
+    if not tables:
+        raise Mismatch(f"no decoder tables found in {decoder_dir}")
+    written = {"fields": {}, "keyEntry": {}}
+    for name, pairs in tables.items():
+        for form, key in pairs:
+            if form != "Hidden":
+                written["keyEntry" if name in entries else "fields"].setdefault(key, set()).add(SCHEMA_FORM[form])
+    for definition, keys in written.items():
+        typed = schema_forms(schema, definition)
+        for key in sorted(keys.keys() | typed.keys()):
+            if {typed.get(key)} != keys.get(key):
+                raise Mismatch(f"{definition} key {key!r}: the decoders write it as {sorted(keys.get(key, []))}, "
+                               f"the schema types it as {typed.get(key)}")
+
+
+# ---- The lines themselves -------------------------------------------------
+
+STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+MESSAGE_ORDER = ["time", "connection", "direction", "id", "name", "length", "fields", "raw"]
+EVENT_ORDER = ["time", "connection", "event", "protocol_byte", "reason", "direction", "bytes", "id", "name", "length"]
+
+
+def json_lines(text, what, validator):
+    if not text:
+        raise Mismatch(f"{what}: no output")
+    if not text.endswith("\n"):
+        raise Mismatch(f"{what}: the last line does not end with a newline")
+    objects = []
+    for number, line in enumerate(text[:-1].split("\n"), 1):
+        where = f"{what}, line {number}"
+        try:
+            item = json.loads(line)
+        except json.JSONDecodeError as error:
+            raise Mismatch(f"{where}: not one JSON value ({error}): {line[:300]}") from error
+        error = jsonschema.exceptions.best_match(validator.iter_errors(item))
+        if error is not None:
+            path = "/".join(str(part) for part in error.absolute_path) or "the top level"
+            raise Mismatch(f"{where}: {error.message} (at {path}): {line[:300]}")
+        if re.search(r"\s", STRING.sub("", line)):
+            raise Mismatch(f"{where}: blanks between tokens: {line[:300]}")
+        order = EVENT_ORDER if "event" in item else MESSAGE_ORDER
+        if list(item) != sorted(item, key=order.index):
+            raise Mismatch(f"{where}: keys out of order: {list(item)}")
+        objects.append(item)
+    return objects
+
+
+def check_raw(objects, what, wanted):
+    """With -x every message has its raw bytes, without it none."""
+    for item in objects:
+        if "event" in item:
+            continue
+        if ("raw" in item) != wanted:
+            raise Mismatch(f"{what}: a message {'without' if wanted else 'with'} raw: {json.dumps(item)[:300]}")
+        if not wanted:
+            continue
+        raw = bytes.fromhex(item["raw"])
+        header_length = int.from_bytes(raw[2:4], "little")
+        if raw[1] != item["id"] or not header_length == item["length"] == len(raw):
+            raise Mismatch(f"{what}: raw {item['raw'][:40]}... is not the message {item['id']}, {item['length']} bytes")
+
+
+# ---- Each message's values in the console's text ---------------------------
+
+SUMMARY = re.compile(r"(Sent|Rcvd) -> \[0x([0-9A-F]{2})\] (\S+)[ \t]*-> ")
+PLAIN = re.compile(r"[ -~]*")
+FILE_TIME = re.compile(r"(\d+)-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
+# The console names a chat event by its text alone.
+TEXT_ONLY_CODES = {"event_id"}
+
+
+def console_messages(text):
+    """The console's messages: each starts at a summary line and takes the lines below it."""
+    messages = []
+    for line in text.split("\n"):
+        if line.startswith(("Sent -> ", "Rcvd -> ")):
+            messages.append(line + "\n")
+        elif messages and line:
+            messages[-1] += line + "\n"
+    return messages
+
+
+class Finder:
+    """Finds a message's values in its console text in order, each after the one before."""
+
+    def __init__(self, text, where, forms):
+        self.text, self.at, self.where, self.forms = text, 0, where, forms
+
+    def find(self, key, value, pattern):
+        match = re.compile(pattern).search(self.text, self.at)
+        if match is None:
+            raise Mismatch(f"{self.where}: {key} = {json.dumps(value)} is not in the console's "
+                           f"{self.text[self.at:]!r}")
+        self.at = match.end()
+
+    def number(self, key, value):
+        self.find(key, value, rf"(?<![0-9A-Za-z])(?:{value}|0x0*{value:X})(?![0-9A-Za-z])")
+
+    def fields(self, values, definition="fields"):
+        for key, value in values.items():
+            self.value(key, self.forms[definition][key], value)
+
+    def value(self, key, form, value):
+        if form == "number" or (form == "unknown" and isinstance(value, int)):
+            self.number(key, value)
+        elif form in ("byteRun", "unknown"):
+            self.find(key, value, rf"(?<![0-9A-F]){value.upper()}(?![0-9A-F])")
+        elif form == "code":
+            if key not in TEXT_ONLY_CODES:
+                self.number(key, value["code"])
+            # Each code text stands alone or in parentheses, before a comma.
+            if value["text"] is not None:
+                self.find(key, value, rf"(?<![^ (]){re.escape(value['text'])}(?=[),])")
+        elif form == "ipv4":
+            self.find(key, value, rf"(?<![0-9.]){re.escape(value)}(?![0-9])")
+        elif form == "fileTime":
+            year, month, day, hour, minute, second = (int(part) for part in FILE_TIME.fullmatch(value).groups())
+            self.find(key, value, rf"(?<![0-9]){day}/{month}/{year} {hour}:{minute}:{second}(?![0-9])")
+        elif form in ("text", "fourCharCode"):
+            # The console escapes texts that are not plain, and puts each
+            # text first or after a blank, and before a comma, a full stop or
+            # the end of a line.
+            if value and PLAIN.fullmatch(value):
+                self.find(key, value, rf"(?<![^ ]){re.escape(value)}(?=[,.\n])")
+        elif form == "[text]":
+            for name in value:
+                self.value(key, "text", name)
+        elif form == "[keyEntry]":
+            for entry in value:
+                self.fields(entry, "keyEntry")
+        else:
+            raise Mismatch(f"{self.where}: {key} has a form this check does not know: {form}")
+
+
+def check_against_console(console, objects, what, forms):
+    """Pairs the console's messages with the JSON's messages and too_long events, in order."""
+    shown = console_messages(console)
+    decoded = [item for item in objects if item.get("event", "too_long") == "too_long"]
+    if len(shown) != len(decoded):
+        raise Mismatch(f"{what}: the console shows {len(shown)} messages, the JSON has {len(decoded)}")
+    for number, (text, item) in enumerate(zip(shown, decoded), 1):
+        where = f"{what}, message {number} ({item['name']})"
+        summary = SUMMARY.match(text)
+        expected = ("Sent" if item["direction"] == "sent" else "Rcvd", f"{item['id']:02X}", item["name"])
+        if summary is None or summary.groups() != expected:
+            raise Mismatch(f"{where}: the console has {text.splitlines()[0]!r}")
+        details = text[summary.end():]
+        if item.get("event") == "too_long":
+            if details != f"(too long to decode: {item['length']} bytes)\n":
+                raise Mismatch(f"{where}: too_long of {item['length']} bytes, the console has {details!r}")
+        else:
+            Finder(details, where, forms).fields(item["fields"])
+
+
+# ---- Time, connection and events against -tt -C ----------------------------
+
+CLOSED_NOTES = {"FIN": "closed (FIN)", "RST": "closed (RST)", "idle": "closed (idle)",
+                "ports_reused": "closed (its ports are used again)", "table_full": "forgotten (too many connections)"}
+
+
+def endpoint_text(end):
+    address = f"[{end['address']}]" if ":" in end["address"] else end["address"]
+    return f"{address}:{end['port']}"
+
+
+def console_note(event):
+    """The start of the console's -C line for a connection's event."""
+    kind = event["event"]
+    server = endpoint_text(event["connection"]["server"])
+    if kind == "opened":
+        return f"Conn -> opened to {server}, protocol byte 0x{event['protocol_byte']:02X}"
+    if kind == "open_before_capture":
+        return f"Conn -> to {server}, open before the capture began"
+    if kind == "closed":
+        return "Conn -> " + CLOSED_NOTES[event["reason"]]
+    if kind == "lost":
+        return f"{'Sent' if event['direction'] == 'sent' else 'Rcvd'} -> ({event['bytes']} bytes lost)"
+    return f"{'Sent' if event['direction'] == 'sent' else 'Rcvd'} -> [0x{event['id']:02X}]"
+
+
+def check_timeline(console, objects, what, single_stream):
+    """Each line's time, client and event against the console's -tt -C line, in order. The shared stream
+    shows no connections' events."""
+    if single_stream:
+        objects = [item for item in objects if item.get("event", "too_long") == "too_long"]
+    client = "" if single_stream else r"(\S+) +"
+    line_start = re.compile(rf"(\d{{4}}-\d\d-\d\d) (\d\d:\d\d:\d\d\.\d{{6}}) +{client}(\S.*)")
+    shown = [match.groups() for match in map(line_start.fullmatch, console.split("\n")) if match]
+    if len(shown) != len(objects):
+        raise Mismatch(f"{what}: the console with -tt shows {len(shown)} lines, the JSON has {len(objects)}")
+    for number, (line, item) in enumerate(zip(shown, objects), 1):
+        where = f"{what}, line {number}"
+        if item["time"] != f"{line[0]}T{line[1]}Z":
+            raise Mismatch(f"{where}: time {item['time']}, the console has {line[0]} {line[1]} UTC")
+        if single_stream:
+            if "connection" in item:
+                raise Mismatch(f"{where}: a connection in --single-stream")
+            continue
+        if "connection" not in item or endpoint_text(item["connection"]["client"]) != line[2]:
+            raise Mismatch(f"{where}: connection {json.dumps(item.get('connection'))}, the console's client {line[2]}")
+        if "event" in item and not line[3].startswith(console_note(item)):
+            raise Mismatch(f"{where}: {json.dumps(item)}, the console has {line[3]!r}")
+
+
+def check_capture(trace, capture, flags, validator, forms):
+    what = f"{Path(capture).name} --json {' '.join(flags)}"
+    # Another zone than the console's: the JSON's time must not depend on it.
+    objects = json_lines(run([trace, "-r", capture, "--json", *flags], zone="EST5"), what, validator)
+    console_flags = [flag for flag in flags if flag != "-x"]
+    check_against_console(run([trace, "-r", capture, "-s", *console_flags]), objects, what, forms)
+    single_stream = "--single-stream" in flags
+    timeline_flags = ["-tt", *console_flags] + ([] if single_stream else ["-C"])
+    check_timeline(run([trace, "-r", capture, *timeline_flags]), objects, what, single_stream)
+    check_raw(objects, what, "-x" in flags)
+    print(f"json_check: {what}: {len(objects)} lines agree")
+
+
+GENERATED = {
+    "rich.pcap": ["--clients", "20", "--split", "--retransmit", "5", "--swap", "5", "--keepalive", "--midway",
+                  "--lose", "--ipv6", "3", "--seed", "7"],
+    "plain.pcapng": ["--messages", "200", "--packed", "--format", "pcapng"],
+}
+
+
+def main(arguments):
+    if len(arguments) != 5:
+        print(__doc__, file=sys.stderr)
+        return 2
+    trace, generator, sample, schema_path, decoder_dir = arguments
+    try:
+        schema = json.loads(Path(schema_path).read_text())
+        jsonschema.Draft202012Validator.check_schema(schema)
+        validator = jsonschema.Draft202012Validator(schema)
+        check_schema_strictness(validator)
+        check_vocabulary(schema, decoder_dir)
+        forms = {definition: schema_forms(schema, definition) for definition in ("fields", "keyEntry")}
+        for flags in (["-u"], ["-u", "-x"], ["--single-stream", "-u"]):
+            check_capture(trace, sample, flags, validator, forms)
+        with tempfile.TemporaryDirectory(prefix="json_check.") as scratch:
+            for name, options in GENERATED.items():
+                capture = str(Path(scratch) / name)
+                run([generator, *options, "-o", capture])
+                check_capture(trace, capture, ["-u"], validator, forms)
+    except (Mismatch, jsonschema.exceptions.SchemaError) as error:
+        print(f"json_check: FAILED: {error}", file=sys.stderr)
+        return 1
+    print("json_check: all lines valid and in agreement with the console")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
