@@ -45,58 +45,6 @@ def run(command, zone="UTC0"):
         raise Mismatch(f"{' '.join(command)}: output is not UTF-8: {error}") from error
 
 
-# ---- The schema itself ----------------------------------------------------
-
-GOOD_MESSAGE = {
-    "time": "2026-12-07T15:54:56.123456Z",
-    "connection": {"client": {"address": "10.0.0.5", "port": 50312}, "server": {"address": "::1", "port": 6112}},
-    "direction": "sent", "id": 14, "name": "SID_CHATCOMMAND", "length": 10,
-    "fields": {"text": "hello"}, "raw": "ff0e0a0068656c6c6f00",
-}
-GOOD_EVENTS = [
-    {"event": "opened", "protocol_byte": 2},
-    {"event": "open_before_capture"},
-    {"event": "closed", "reason": "table_full"},
-    {"event": "lost", "direction": "received", "bytes": 99},
-    {"event": "too_long", "direction": "sent", "id": 81, "name": "SID_AUTH_CHECK", "length": 65535},
-]
-# Changes to GOOD_MESSAGE that the schema must reject; None removes the key.
-MESSAGE_SLIPS = [
-    ("direction", "send"), ("raw", "FF0E0A0068656C6C6F00"), ("raw", "ff0e0a0068656c6c6f0"), ("length", None),
-    ("time", "2026-12-07T15:54:56.123Z"), ("time", "2026-12-07T15:54:56.123456+00:00"),
-    ("id", 256), ("length", 3), ("name", "SID_AUTH_ACCOUNTLOGONPROOF\t"), ("event", "opened"),
-    ("connection", {"client": {"address": "10.0.0.5", "port": 50312}}),
-    ("connection", {"client": {"address": "10.0.0.5", "port": 1}, "server": {"address": "[::1]", "port": 6112}}),
-    ("fields", {"event": {"code": 5, "text": "EID_TALK"}}), ("fields", {"ip_address": "10.0.0.5"}),
-    ("fields", {"unknown": "ABCD"}), ("fields", {"flags": -1}), ("fields", {"flags": "0x01"}),
-    ("fields", {"result": {"code": 0}}), ("fields", {"local_ip": "192.168.0.256"}),
-    ("fields", {"last_modified": "2006-03-24T12:30:00.000000Z"}), ("fields", {"product_id": "68XI "}),
-    ("fields", {"keys": [{"product_value": 14}]}), ("fields", {"keys": [{"key_length": 26, "public_value": 1}]}),
-    ("fields", {"channels": []}),
-]
-EVENT_SLIPS = [
-    {"event": "closed", "reason": "fin"}, {"event": "closed", "reason": "FIN", "fields": {}}, {"event": "open"},
-    {"event": "lost", "direction": "sent", "bytes": 0}, {"event": "opened"}, {"event": "opened", "protocol_byte": 256},
-]
-
-
-def check_schema_strictness(validator):
-    envelope = {"time": GOOD_MESSAGE["time"], "connection": GOOD_MESSAGE["connection"]}
-    for good in [GOOD_MESSAGE] + [{**envelope, **event} for event in GOOD_EVENTS]:
-        error = jsonschema.exceptions.best_match(validator.iter_errors(good))
-        if error is not None:
-            raise Mismatch(f"the schema rejects {json.dumps(good)}: {error.message}")
-    slips = [{**envelope, **event} for event in EVENT_SLIPS]
-    for key, value in MESSAGE_SLIPS:
-        slip = {name: given for name, given in GOOD_MESSAGE.items() if name != key}
-        if value is not None:
-            slip[key] = value
-        slips.append(slip)
-    for slip in slips:
-        if validator.is_valid(slip):
-            raise Mismatch(f"the schema accepts {json.dumps(slip)}")
-
-
 # The schema's name for each form the decoder tables read a field in.
 SCHEMA_FORM = {
     "Number": "number", "Code": "code", "FourCharCode": "fourCharCode", "Address": "ipv4", "ByteRun": "byteRun",
@@ -356,7 +304,6 @@ def main(arguments):
         schema = json.loads(Path(schema_path).read_text())
         jsonschema.Draft202012Validator.check_schema(schema)
         validator = jsonschema.Draft202012Validator(schema)
-        check_schema_strictness(validator)
         check_vocabulary(schema, decoder_dir)
         forms = {definition: schema_forms(schema, definition) for definition in ("fields", "keyEntry")}
         for flags in (["-u"], ["-u", "-x"], ["--single-stream", "-u"]):
