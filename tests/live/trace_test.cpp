@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "common/child_process.h"
 #include "live_fixture.h"
@@ -78,6 +80,31 @@ TEST_F(TraceLiveTest, SavedFramesReadBackTheSame) {
   EXPECT_EQ(read.status, "exit 0");
   EXPECT_EQ(read.output, kPingLines + kEndMarkLine);
   EXPECT_EQ(read.errors, "");
+}
+
+// Each object on a line of its own, with the time and the connection;
+// the opening is an object too.
+TEST_F(TraceLiveTest, JsonLines) {
+  start({"--json"});
+  ChatConnection chat = connect();
+  chat.clientSends(ping(7));
+  chat.serverSends(ping(8));
+  EXPECT_TRUE(trace_.waitForText("\"fields\":{\"ping_value\":8}}\n", kLinesTimeout)) << trace_.output();
+  const std::string output = stop().output;
+  const std::regex head(
+      R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z","connection":\{"client":\{"address":"127\.0\.0\.1",)"
+      R"("port":\d+\},"server":\{"address":"127\.0\.0\.1","port":6112\}\},)");
+  std::vector<std::string> rests;  // each line after its time and connection
+  std::istringstream lines(output.substr(kBanner.size()));
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(line, match, head, std::regex_constants::match_continuous)) << line;
+    rests.push_back(match.suffix());
+  }
+  EXPECT_EQ(rests, (std::vector<std::string>{
+                       R"("event":"opened","protocol_byte":1})",
+                       R"("direction":"sent","id":37,"name":"SID_PING","length":8,"fields":{"ping_value":7}})",
+                       R"("direction":"received","id":37,"name":"SID_PING","length":8,"fields":{"ping_value":8}})"}));
 }
 
 std::string statusLine(pid_t pid, const std::string& name) {
