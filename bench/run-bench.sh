@@ -103,11 +103,15 @@ offline() {
         offline_row "vestrel-trace -s -r FILE" $million "$build/vestrel-trace" -s -r "$file"
         offline_row "vestrel-trace -l /dev/null -r FILE" $million "$build/vestrel-trace" -l /dev/null -r "$file"
         offline_row "vestrel-trace -C -tt -r FILE" $million "$build/vestrel-trace" -C -tt -r "$file"
+        offline_row "vestrel-trace --json -r FILE" $million "$build/vestrel-trace" --json -r "$file"
+        read -r jsonWall jsonCpu <"$work/last"
+        offline_row "vestrel-trace --json -u -x -r FILE" $million "$build/vestrel-trace" --json -u -x -r "$file"
         say ""
         awk -v tw="$tcpdumpWall" -v tc="$tcpdumpCpu" -v vw="$vestrelWall" -v vc="$vestrelCpu" \
-            -v sw="$sharedWall" -v sc="$sharedCpu" 'BEGIN {
+            -v sw="$sharedWall" -v sc="$sharedCpu" -v jw="$jsonWall" -v jc="$jsonCpu" 'BEGIN {
             printf "vestrel-trace -r is %.1fx faster than tcpdump by wall time, %.1fx by CPU time;", tw / vw, tc / vc
-            printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx).\n\n", vw / sw, vc / sc }' |
+            printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx);", vw / sw, vc / sc
+            printf " --json takes %.2fx the time of the console output (CPU %.2fx).\n\n", jw / vw, jc / vc }' |
             tee -a "$report"
     done
     say "### Many connections at once"
