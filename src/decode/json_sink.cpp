@@ -85,11 +85,11 @@ void JsonSink::unknownBytes(const Field& field, std::span<const uint8_t> present
 // RFC 3339 in UTC, to the second as the console shows it.
 void JsonSink::fileTime(const Field& field, uint64_t value) {
   const CalendarTime time = calendarFromFileTime(value);
-  char text[48];
-  const int length = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month, time.day,
-                                   time.hour, time.minute, time.second);
+  char rfc3339[48];
+  const int length = std::snprintf(rfc3339, sizeof rfc3339, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month,
+                                   time.day, time.hour, time.minute, time.second);
   members().key(field.key);
-  writeJsonString({text, static_cast<size_t>(length)});
+  writeJsonString({rfc3339, static_cast<size_t>(length)});
 }
 
 void JsonSink::text(const Field& field, std::string_view value) {

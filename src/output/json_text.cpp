@@ -76,7 +76,7 @@ void writeJsonString(std::string_view bytes) {
   char* const start = consoleRoom(longestJsonString(bytes.size()));
   char* out = start;
   *out++ = '"';
-  const auto plainEnd = std::find_if_not(bytes.begin(), bytes.end(), standsForItself);
+  const auto* const plainEnd = std::find_if_not(bytes.begin(), bytes.end(), standsForItself);
   size_t at = static_cast<size_t>(plainEnd - bytes.begin());
   out = putBytes(out, bytes.substr(0, at));
   while (at < bytes.size()) out = putUnit(out, bytes, at);
