@@ -23,7 +23,7 @@ class Walker {
 
   void walk(std::span<const Field> fields) {
     for (const Field& field : fields) {
-      if (field.ifBytesLeft && reader_.exhausted()) return;
+      if ((field.ifBytesLeft || Sink::kFieldsEndWithTheMessage) && reader_.exhausted()) return;
       take(field);
     }
   }

@@ -29,12 +29,8 @@ std::string_view trimPunctuation(std::string_view text) {
 }  // namespace
 
 std::string_view codeMeaning(const CodeTable& table, uint32_t code) {
-  if (const char* text = lookUpText(table.rows, code)) return trimPunctuation(text);
-  // The fallback may show the code, as "EID_UNK0x%8.8X, " does.
-  static char fallback[64];
-  const int length = std::snprintf(fallback, sizeof fallback, table.otherwise, code);
-  if (length <= 0) return {};
-  return trimPunctuation({fallback, std::min(static_cast<size_t>(length), sizeof fallback - 1)});
+  const char* text = lookUpText(table.rows, code);
+  return text != nullptr ? trimPunctuation(text) : std::string_view();
 }
 
 void JsonSink::number(const Field& field, uint32_t value) {

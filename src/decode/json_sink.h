@@ -11,6 +11,9 @@ namespace vestrel {
 
 class JsonSink final : public FieldSink {
  public:
+  // A field with no byte in the message is left out, not shown as zero.
+  static constexpr bool kFieldsEndWithTheMessage = true;
+
   explicit JsonSink(const DisplaySettings& options) : options_(options) {}
 
   void number(const Field& field, uint32_t value) override;
@@ -43,8 +46,8 @@ class JsonSink final : public FieldSink {
 };
 
 // What a code means, without the punctuation the console puts around it
-// (" (Success)\n" is "Success"); empty when it has no known meaning.
-// Valid until the next call.
+// (" (Success)\n" is "Success"); empty when the code is not one the table
+// knows.
 std::string_view codeMeaning(const CodeTable& table, uint32_t code);
 
 }  // namespace vestrel

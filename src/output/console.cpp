@@ -256,7 +256,7 @@ void consoleIndentSince(size_t start, size_t width) {
   pending.truncate(start);
   for (size_t at = 0; at < text.size();) {
     const size_t lineEnd = std::min(text.find('\n', at), text.size() - 1) + 1;
-    if (at != 0) pending.append(width, ' ');
+    if (at != 0 && text[at] != '\n') pending.append(width, ' ');  // an empty line stays empty
     pending.append(text.data() + at, lineEnd - at);
     at = lineEnd;
   }

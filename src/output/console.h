@@ -30,7 +30,7 @@ void consoleCommit(size_t count);
 // How much text waits to be handed over: a mark for consoleIndentSince.
 size_t consolePendingSize();
 // Indents by width blanks every line begun after the first since start,
-// the mark taken before a message was printed.
+// the mark taken before a message was printed; empty lines stay empty.
 void consoleIndentSince(size_t start, size_t width);
 
 // printf to the console: the conversions this program uses (s, c, d, u, x,

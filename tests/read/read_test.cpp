@@ -443,5 +443,22 @@ INSTANTIATE_TEST_SUITE_P(
                                  "192.0.2.10:50412        Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// -x on the console: the log's dump under the message, indented with it,
+// bytes past ASCII as dots, the empty line after it empty.
+TEST(HexOnTheConsole, FollowsTheMessageUnderItsPrefix) {
+  ProgramRun run{kReader, {"-x", "-t", "-c", "1", "-r", kSample}};
+  run.setup.environment = {{"TZ", "UTC"}};
+  const ChildResult result = runProgram(run);
+  expectClean(result);
+  const std::string indent(16, ' ');
+  EXPECT_TRUE(
+      result.output.ends_with("Country Name:\t United States\n" + indent + "Sent packet 0x50, Length 58:\n" + indent +
+                              "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57 .P:.....68XIPX3W\n" + indent +
+                              "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00 ....SUne....,...\n" + indent +
+                              "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74 ........USA.Unit\n" + indent +
+                              "0030 65 64 20 53 74 61 74 65 73 00                   ed States.\n\n"))
+      << result.output;
+}
+
 }  // namespace
 }  // namespace vestrel::read
