@@ -1,6 +1,7 @@
 #include "capture/trace.h"
 
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,8 @@ bool openFileSource(const std::string& fileName, Source& source) {
   // large reads of the file. Without it the reading is only slower.
   constexpr size_t kReadBufferBytes = 1 << 20;
   static_cast<void>(std::setvbuf(file, nullptr, _IOFBF, kReadBufferBytes));
+  // Two reads a record, each taking the stream's lock: one thread reads it.
+  static_cast<void>(__fsetlocking(file, FSETLOCKING_BYCALLER));
   char errorText[PCAP_ERRBUF_SIZE] = "";
   source.capture.reset(pcap_fopen_offline(file, errorText));
   if (source.capture) return true;  // closing the capture closes the file
