@@ -12,6 +12,10 @@ namespace vestrel {
 
 class ConsoleSink final : public FieldSink {
  public:
+  // The console shows every field, those past the message's end as zeros
+  // and empty texts.
+  static constexpr bool kFieldsEndWithTheMessage = false;
+
   explicit ConsoleSink(const DisplaySettings& options) : options_(options) {}
 
   void number(const Field& field, uint32_t value) override { printNumber(field.format, value); }

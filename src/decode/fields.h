@@ -55,13 +55,11 @@ struct DecoderEntry {
 
 // Where the walker hands the values, in field order: one member for each
 // form.
+// A sink also says, as kFieldsEndWithTheMessage, whether the fields end
+// where the message does, or every field is handed over, those past the
+// message's end as zeros and empty texts.
 class FieldSink {
  public:
-  // False: every field is handed over, those past the message's end as
-  // zeros and empty texts (the console shows them so). True: the fields
-  // end where the message does.
-  static constexpr bool kFieldsEndWithTheMessage = false;
-
   virtual ~FieldSink() = default;
   virtual void number(const Field& field, uint32_t value) = 0;
   virtual void code(const Field& field, uint32_t value) = 0;
