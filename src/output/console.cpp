@@ -13,43 +13,7 @@ namespace {
 
 FILE* consoleStream = nullptr;
 
-// Text printed since the console stream was last asked for. A message's
-// text is built here piece by piece and handed to the stream in one write.
-// Its storage only grows, settling at the longest message seen.
-class PendingText {
- public:
-  // Room for count more characters; write them, then commit them.
-  char* room(size_t count) {
-    if (used_ + count > storage_.size()) [[unlikely]]
-      grow(count);
-    return storage_.data() + used_;
-  }
-  void commit(size_t count) { used_ += count; }
-  void append(const char* text, size_t count) {
-    std::memcpy(room(count), text, count);
-    used_ += count;
-  }
-  void append(size_t count, char filler) {
-    std::memset(room(count), filler, count);
-    used_ += count;
-  }
-  size_t size() const { return used_; }
-  bool empty() const { return used_ == 0; }
-  const char* data() const { return storage_.data(); }
-  void truncate(size_t size) { used_ = size; }
-
- private:
-  // Out of the way of the calls above, which are many and rarely grow it.
-  [[gnu::noinline]] void grow(size_t count) {
-    storage_.resize(std::max(storage_.size() * 2, used_ + count + kMinimumGrowth));
-  }
-
-  static constexpr size_t kMinimumGrowth = 4096;
-  std::string storage_;
-  size_t used_ = 0;
-};
-
-PendingText pending;
+using console_detail::pending;
 
 FILE* consoleTarget() { return consoleStream != nullptr ? consoleStream : stdout; }
 
@@ -224,6 +188,14 @@ void appendFormatted(const char* format, va_list arguments) {
 
 }  // namespace
 
+namespace console_detail {
+
+PendingText pending;
+
+void PendingText::grow(size_t count) { storage_.resize(std::max(storage_.size() * 2, used_ + count + kMinimumGrowth)); }
+
+}  // namespace console_detail
+
 FILE* console() {
   writePending();
   return consoleTarget();
@@ -241,14 +213,6 @@ void setConsole(FILE* stream) {
   consoleStream = stream;
   firstFailure = 0;
 }
-
-void consoleWrite(std::string_view text) { pending.append(text.data(), text.size()); }
-
-char* consoleRoom(size_t count) { return pending.room(count); }
-
-void consoleCommit(size_t count) { pending.commit(count); }
-
-size_t consolePendingSize() { return pending.size(); }
 
 void consoleIndentSince(size_t start, size_t width) {
   if (width == 0 || start >= pending.size()) return;

@@ -5,9 +5,52 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace vestrel {
+
+namespace console_detail {
+
+// Text printed since the console stream was last asked for. A message's
+// text is built here piece by piece and handed to the stream in one write.
+// Its storage only grows, settling at the longest message seen. Here, not
+// in console.cpp, so that the many small writes of a message are inlined.
+class PendingText {
+ public:
+  // Room for count more characters; write them, then commit them.
+  char* room(size_t count) {
+    if (used_ + count > storage_.size()) [[unlikely]]
+      grow(count);
+    return storage_.data() + used_;
+  }
+  void commit(size_t count) { used_ += count; }
+  void append(const char* text, size_t count) {
+    std::memcpy(room(count), text, count);
+    used_ += count;
+  }
+  void append(size_t count, char filler) {
+    std::memset(room(count), filler, count);
+    used_ += count;
+  }
+  size_t size() const { return used_; }
+  bool empty() const { return used_ == 0; }
+  const char* data() const { return storage_.data(); }
+  void truncate(size_t size) { used_ = size; }
+
+ private:
+  // Out of the way of the calls above, which are many and rarely grow it.
+  [[gnu::noinline]] void grow(size_t count);
+
+  static constexpr size_t kMinimumGrowth = 4096;
+  std::string storage_;
+  size_t used_ = 0;
+};
+
+extern PendingText pending;
+
+}  // namespace console_detail
 
 // The stream, once every text printed so far has been written to it.
 FILE* console();
@@ -19,16 +62,16 @@ void setConsole(FILE* stream);
 void consoleMessageDone();
 
 // Text as it is, no conversions.
-void consoleWrite(std::string_view text);
+inline void consoleWrite(std::string_view text) { console_detail::pending.append(text.data(), text.size()); }
 
 // Room for count more characters of text, written in place and then
 // handed over with consoleCommit(how many were written): for writers that
 // know their text's longest length beforehand.
-char* consoleRoom(size_t count);
-void consoleCommit(size_t count);
+inline char* consoleRoom(size_t count) { return console_detail::pending.room(count); }
+inline void consoleCommit(size_t count) { console_detail::pending.commit(count); }
 
 // How much text waits to be handed over: a mark for consoleIndentSince.
-size_t consolePendingSize();
+inline size_t consolePendingSize() { return console_detail::pending.size(); }
 // Indents by width blanks every line begun after the first since start,
 // the mark taken before a message was printed; empty lines stay empty.
 void consoleIndentSince(size_t start, size_t width);

@@ -29,7 +29,6 @@ class JsonMembers {
   void key(std::string_view name);
   // An array's next element.
   void next();
-  bool empty() const { return first_; }
 
  private:
   bool first_ = true;
