@@ -1,11 +1,15 @@
 #include "output/console.h"
 
+#include <link.h>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vestrel {
 
@@ -161,9 +165,106 @@ void appendWithLibrary(const char* format, va_list arguments) {
   if (written == length) pending.commit(count);
 }
 
+// The program's own read-only memory, where its literal formats live:
+// what lies there cannot change while it runs.
+struct MemoryRange {
+  uintptr_t begin;
+  uintptr_t end;
+};
+
+std::vector<MemoryRange> findReadOnlyRanges() {
+  std::vector<MemoryRange> ranges;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t /*size*/, void* data) {
+        auto& found = *static_cast<std::vector<MemoryRange>*>(data);
+        for (ElfW(Half) index = 0; index < info->dlpi_phnum; ++index) {
+          const ElfW(Phdr)& segment = info->dlpi_phdr[index];
+          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W) != 0) continue;
+          const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+          found.push_back({begin, begin + segment.p_memsz});
+        }
+        return 1;  // the first object is the program itself; libraries may come and go
+      },
+      &ranges);
+  return ranges;
+}
+
+bool isReadOnly(const char* address) {
+  static const std::vector<MemoryRange> ranges = findReadOnlyRanges();
+  const auto value = reinterpret_cast<uintptr_t>(address);
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [value](const MemoryRange& range) { return value >= range.begin && value < range.end; });
+}
+
+// A format taken apart: literal runs, each but the last followed by a
+// conversion.
+struct FormatStep {
+  uint32_t literalStart;
+  uint32_t literalLength;
+  Conversion conversion;  // kind '\0': none, the last step
+};
+
+struct ParsedFormat {
+  static constexpr size_t kMostSteps = 8;
+  const char* format = nullptr;
+  std::array<FormatStep, kMostSteps> steps{};
+  size_t count = 0;
+};
+
+// False when the format has a conversion done by the library, is too long
+// or has too many conversions.
+bool parseFormat(const char* format, ParsedFormat& parsed) {
+  constexpr size_t kLongest = 4096;
+  parsed.count = 0;
+  const char* cursor = format;
+  while (parsed.count < ParsedFormat::kMostSteps) {
+    const char* literalEnd = cursor;
+    while (*literalEnd != '\0' && *literalEnd != '%') ++literalEnd;
+    if (static_cast<size_t>(literalEnd - format) > kLongest) return false;
+    FormatStep& step = parsed.steps[parsed.count++];
+    step = {static_cast<uint32_t>(cursor - format), static_cast<uint32_t>(literalEnd - cursor), {}};
+    if (*literalEnd == '\0') return true;
+    cursor = literalEnd + 1;
+    if (!readConversion(cursor, step.conversion)) return false;
+  }
+  return false;
+}
+
+// The decoders print the same few dozen formats again and again: each
+// format in read-only memory is taken apart once and found again by its
+// address. nullptr for any other format.
+const ParsedFormat* parsedFormat(const char* format) {
+  constexpr size_t kSlots = 256;
+  static std::array<ParsedFormat, kSlots> cache;
+  // Fibonacci hashing: the top 8 bits of the address's product pick the slot.
+  ParsedFormat& slot = cache[(reinterpret_cast<uintptr_t>(format) * 0x9E3779B97F4A7C15ULL) >> 56];
+  if (slot.format == format) return &slot;
+  if (!isReadOnly(format) || !parseFormat(format, slot)) {
+    slot.format = nullptr;
+    return nullptr;
+  }
+  slot.format = format;
+  return &slot;
+}
+
+void appendParsed(const ParsedFormat& parsed, va_list arguments) {
+  va_list remaining;
+  va_copy(remaining, arguments);
+  for (size_t index = 0; index < parsed.count; ++index) {
+    const FormatStep& step = parsed.steps[index];
+    pending.append(parsed.format + step.literalStart, step.literalLength);
+    if (step.conversion.kind != '\0') appendConversion(step.conversion, remaining);
+  }
+  va_end(remaining);
+}
+
 // Literal runs are copied and conversions done here: the C library's
 // printf machinery was most of the time spent printing a message.
 void appendFormatted(const char* format, va_list arguments) {
+  if (const ParsedFormat* parsed = parsedFormat(format)) {
+    appendParsed(*parsed, arguments);
+    return;
+  }
   const size_t start = pending.size();
   va_list remaining;
   va_copy(remaining, arguments);

@@ -85,9 +85,23 @@ TEST(ConsoleFormat, HandsOtherConversionsToTheLibrary) {
 
 TEST(ConsoleFormat, SeveralConversionsInOneFormat) {
   test::ConsoleCapture output;
-  consolePrint("%s -> [0x%2.2X] %-20s -> ", "Rcvd", 0x0FU, "SID_CHATEVENT");
-  consolePrint("Last modified: %u/%u/%u %u:%u:%u, ", 7U, 12U, 2026U, 6U, 52U, 33U);
-  EXPECT_EQ(output.text(), "Rcvd -> [0x0F] SID_CHATEVENT        -> Last modified: 7/12/2026 6:52:33, ");
+  for (int twice = 0; twice < 2; ++twice) {  // the second time from what was made of it the first
+    consolePrint("%s -> [0x%2.2X] %-20s -> ", "Rcvd", 0x0FU, "SID_CHATEVENT");
+    consolePrint("Last modified: %u/%u/%u %u:%u:%u, ", 7U, 12U, 2026U, 6U, 52U, 33U);
+  }
+  const std::string once = "Rcvd -> [0x0F] SID_CHATEVENT        -> Last modified: 7/12/2026 6:52:33, ";
+  EXPECT_EQ(output.text(), once + once);
+}
+
+// A format in writable memory may be another text at the same address the
+// next time.
+TEST(ConsoleFormat, ReadsAWritableFormatAfresh) {
+  test::ConsoleCapture output;
+  char format[] = "a%u ";
+  consolePrint(format, 1U);  // NOLINT(clang-diagnostic-format-nonliteral): the point of the test
+  format[0] = 'b';
+  consolePrint(format, 2U);  // NOLINT(clang-diagnostic-format-nonliteral)
+  EXPECT_EQ(output.text(), "a1 b2 ");
 }
 
 // Text gathered by consolePrint goes out before anything written to the
