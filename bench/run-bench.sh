@@ -28,6 +28,7 @@ work=$(mktemp -d "${TMPDIR:-/var/tmp}/vestrel-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
 report="$work/report.md"
+tab=$(printf '\t')
 say() { printf '%s\n' "$*" | tee -a "$report"; }
 
 # Median of numbers, one a line on standard input.
@@ -64,16 +65,43 @@ machine() {
     say ""
 }
 
-offline_row() {
-    label=$1
+# One offline table: the rows given on standard input ("label<TAB>program
+# <TAB>options"; the file is read with -r FILE after the options), measured
+# in rounds: each round runs every row once, so a busy spell of the shared
+# machine falls on all rows alike and the ratios between them hold. Prints
+# the rows with medians of RUNS rounds; row N's "wall cpu" is left in
+# $work/row.N.
+round_table() {
+    file=$1
     messages=$2
-    shift 2
-    # shellcheck disable=SC2046
-    set -- $(measure "$@")
-    awk -v label="$label" -v n="$messages" -v wall="$1" -v cpu="$2" -v rss="$3" 'BEGIN {
-        printf "| %s | %.3f | %.3f | %.0f | %.0f | %.1f |\n", label, wall, cpu, n / wall, n / cpu, rss / 1024 }' |
-        tee -a "$report"
-    echo "$1 $2" >"$work/last"
+    cat >"$work/rows"
+    rm -f "$work"/times.*
+    round=0
+    while [ "$round" -lt "$runs" ]; do
+        index=0
+        while IFS="$tab" read -r label program options; do
+            index=$((index + 1))
+            command=$program
+            [ "$program" = tcpdump ] || command="$build/$program"
+            # shellcheck disable=SC2086
+            /usr/bin/time -f '%e %U %S %M' -o "$work/one" $command $options -r "$file" \
+                </dev/null >/dev/null 2>"$work/stderr" ||
+                { echo "failed: $command $options -r $file" >&2; cat "$work/stderr" >&2; exit 1; }
+            cat "$work/one" >>"$work/times.$index"
+        done <"$work/rows"
+        round=$((round + 1))
+    done
+    index=0
+    while IFS="$tab" read -r label program options; do
+        index=$((index + 1))
+        wall=$(awk '{ print $1 }' "$work/times.$index" | median)
+        cpu=$(awk '{ print $2 + $3 }' "$work/times.$index" | median)
+        rss=$(awk '{ print $4 }' "$work/times.$index" | median)
+        echo "$wall $cpu" >"$work/row.$index"
+        awk -v label="$label" -v n="$messages" -v wall="$wall" -v cpu="$cpu" -v rss="$rss" 'BEGIN {
+            printf "| %s | %.3f | %.3f | %.0f | %.0f | %.1f |\n", label, wall, cpu, n / wall, n / cpu, rss / 1024 }' |
+            tee -a "$report"
+    done <"$work/rows"
 }
 
 offline() {
@@ -85,30 +113,31 @@ offline() {
     say ""
     say "vestrel-gen sessions (chat events, chat commands, pings and answers, channel lists):" \
         "one message per segment ($(du -m "$work/one.pcap" | cut -f1) MB) and packed, up to 4 per segment" \
-        "($(du -m "$work/packed.pcap" | cut -f1) MB). Output to /dev/null; medians of $runs runs; wall is" \
-        "elapsed time, CPU is user + system time (less disturbed by other work on the machine)."
+        "($(du -m "$work/packed.pcap" | cut -f1) MB). Output to /dev/null; medians of $runs rounds, each" \
+        "round running every row once in turn; wall is elapsed time, CPU is user + system time (less" \
+        "disturbed by other work on the machine)."
     say ""
     for kind in one packed; do
-        file="$work/$kind.pcap"
         say "### $kind"
         say ""
         say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
         say "|---|---|---|---|---|---|"
-        offline_row "tcpdump -nn -r FILE" $million tcpdump -nn -r "$file"
-        read -r tcpdumpWall tcpdumpCpu <"$work/last"
-        offline_row "vestrel-trace -r FILE" $million "$build/vestrel-trace" -r "$file"
-        read -r vestrelWall vestrelCpu <"$work/last"
-        offline_row "vestrel-trace --single-stream -r FILE" $million "$build/vestrel-trace" --single-stream -r "$file"
-        read -r sharedWall sharedCpu <"$work/last"
-        offline_row "vestrel-trace -s -r FILE" $million "$build/vestrel-trace" -s -r "$file"
-        offline_row "vestrel-trace -l /dev/null -r FILE" $million "$build/vestrel-trace" -l /dev/null -r "$file"
-        offline_row "vestrel-trace -C -tt -r FILE" $million "$build/vestrel-trace" -C -tt -r "$file"
-        offline_row "vestrel-trace --json -r FILE" $million "$build/vestrel-trace" --json -r "$file"
-        read -r jsonWall jsonCpu <"$work/last"
-        offline_row "vestrel-trace --json -u -x -r FILE" $million "$build/vestrel-trace" --json -u -x -r "$file"
+        round_table "$work/$kind.pcap" $million <<EOF
+tcpdump -nn -r FILE${tab}tcpdump${tab}-nn
+vestrel-trace -r FILE${tab}vestrel-trace${tab}
+vestrel-trace --single-stream -r FILE${tab}vestrel-trace${tab}--single-stream
+vestrel-trace -s -r FILE${tab}vestrel-trace${tab}-s
+vestrel-trace -l /dev/null -r FILE${tab}vestrel-trace${tab}-l /dev/null
+vestrel-trace -C -tt -r FILE${tab}vestrel-trace${tab}-C -tt
+vestrel-trace --json -r FILE${tab}vestrel-trace${tab}--json
+vestrel-trace --json -u -x -r FILE${tab}vestrel-trace${tab}--json -u -x
+EOF
         say ""
-        awk -v tw="$tcpdumpWall" -v tc="$tcpdumpCpu" -v vw="$vestrelWall" -v vc="$vestrelCpu" \
-            -v sw="$sharedWall" -v sc="$sharedCpu" -v jw="$jsonWall" -v jc="$jsonCpu" 'BEGIN {
+        read -r tw tc <"$work/row.1"
+        read -r vw vc <"$work/row.2"
+        read -r sw sc <"$work/row.3"
+        read -r jw jc <"$work/row.7"
+        awk -v tw="$tw" -v tc="$tc" -v vw="$vw" -v vc="$vc" -v sw="$sw" -v sc="$sc" -v jw="$jw" -v jc="$jc" 'BEGIN {
             printf "vestrel-trace -r is %.1fx faster than tcpdump by wall time, %.1fx by CPU time;", tw / vw, tc / vc
             printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx);", vw / sw, vc / sc
             printf " --json takes %.2fx the time of the console output (CPU %.2fx).\n\n", jw / vw, jc / vc }' |
@@ -123,8 +152,10 @@ offline() {
     say ""
     say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
     say "|---|---|---|---|---|---|"
-    offline_row "vestrel-trace -r FILE" 600000 "$build/vestrel-trace" -r "$work/clients.pcap"
-    offline_row "vestrel-trace --single-stream -r FILE" 600000 "$build/vestrel-trace" --single-stream -r "$work/clients.pcap"
+    round_table "$work/clients.pcap" 600000 <<EOF
+vestrel-trace -r FILE${tab}vestrel-trace${tab}
+vestrel-trace --single-stream -r FILE${tab}vestrel-trace${tab}--single-stream
+EOF
     say ""
     say "### Memory against the capture's length"
     say ""
