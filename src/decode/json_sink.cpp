@@ -3,18 +3,12 @@
 #include <cstdio>
 
 #include "decode/file_time.h"
+#include "decode/output_forms.h"
 #include "output/console.h"
 
 namespace vestrel {
 
 namespace {
-
-// Up to four bytes, stopping at the first zero, as the console shows them.
-std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes) {
-  size_t length = 0;
-  while (length < 4 && bytes[length] != 0) ++length;
-  return {reinterpret_cast<const char*>(bytes.data()), length};
-}
 
 bool isPunctuation(char character) {
   return character == ' ' || character == '(' || character == ')' || character == ',' || character == '\n';
@@ -62,11 +56,8 @@ void JsonSink::fourCharCode(const Field& field, std::span<const uint8_t, 4> byte
 }
 
 void JsonSink::address(const Field& field, std::span<const uint8_t, 4> octets) {
-  char dotted[16];
-  // "255.255.255.255" and the terminator fill it exactly: never cut short.
-  const int length = std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
   members().key(field.key);
-  writeJsonString({dotted, static_cast<size_t>(length)});
+  writeJsonString(dottedAddress(octets).view());
 }
 
 void JsonSink::byteRun(const Field& field, std::span<const uint8_t> present) {

@@ -41,13 +41,6 @@ void appendEscaped(std::string& out, std::string_view bytes) {
   }
 }
 
-// Up to four bytes, stopping at the first zero, as "%4.4s" reads them.
-std::string_view fourCharCode(std::span<const uint8_t, 4> bytes) {
-  size_t length = 0;
-  while (length < 4 && bytes[length] != 0) ++length;
-  return {reinterpret_cast<const char*>(bytes.data()), length};
-}
-
 // The code's text from the table, or the table's fallback showing the code.
 void printCodeText(const CodeTable& table, uint32_t code) {
   if (const char* text = lookUpText(table.rows, code)) {
@@ -58,6 +51,21 @@ void printCodeText(const CodeTable& table, uint32_t code) {
 }
 
 }  // namespace
+
+std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes) {
+  size_t length = 0;
+  while (length < 4 && bytes[length] != 0) ++length;
+  return {reinterpret_cast<const char*>(bytes.data()), length};
+}
+
+DottedAddress dottedAddress(std::span<const uint8_t, 4> octets) {
+  DottedAddress dotted{};
+  // "255.255.255.255" and the terminator fill it exactly: never cut short.
+  const int length =
+      std::snprintf(dotted.text, sizeof dotted.text, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+  dotted.length = length > 0 ? static_cast<size_t>(length) : 0;
+  return dotted;
+}
 
 const char* lookUpText(std::span<const CodeText> rows, uint32_t code) {
   for (const CodeText& row : rows) {
@@ -99,15 +107,12 @@ void printCode(const char* numberFormat, const CodeTable& table, uint32_t code) 
 void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes) {
   char aligned[32];
   // Four bytes shown safely take at most 16 characters: never cut short.
-  static_cast<void>(std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCode(bytes))));
+  static_cast<void>(std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCodeText(bytes))));
   consolePrint(format, aligned);
 }
 
 void printAddress(const char* format, std::span<const uint8_t, 4> octets) {
-  char dotted[16];
-  // "255.255.255.255" and the terminator fill it exactly: never cut short.
-  static_cast<void>(std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]));
-  consolePrint(format, dotted);
+  consolePrint(format, dottedAddress(octets).text);
 }
 
 void printByteRun(std::span<const uint8_t> bytes) {

@@ -40,6 +40,19 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
 // Valid until the next call.
 const char* consoleSafe(std::string_view raw);
 
+// Up to four bytes, in message order, stopping at the first zero: a code
+// like "68XI" as it reads.
+std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes);
+
+// The octets of an IPv4 address in dotted decimal, written to text (room
+// for "255.255.255.255" and its terminator); returns its length.
+struct DottedAddress {
+  char text[16];
+  size_t length;
+  std::string_view view() const { return {text, length}; }
+};
+DottedAddress dottedAddress(std::span<const uint8_t, 4> octets);
+
 // A number printed with format's one numeric conversion ("0x%X", "%u", ...).
 void printNumber(const char* format, uint32_t value);
 

@@ -209,42 +209,45 @@ struct ParsedFormat {
   const char* format = nullptr;
   std::array<FormatStep, kMostSteps> steps{};
   size_t count = 0;
+  bool handled = false;  // every conversion is one done here
 };
 
-// False when the format has a conversion done by the library, is too long
-// or has too many conversions.
-bool parseFormat(const char* format, ParsedFormat& parsed) {
+// Takes format apart; not handled when it has a conversion done by the
+// library, or is longer or has more conversions than any this program uses.
+void parseFormat(const char* format, ParsedFormat& parsed) {
   constexpr size_t kLongest = 4096;
+  parsed.format = format;
   parsed.count = 0;
+  parsed.handled = false;
   const char* cursor = format;
   while (parsed.count < ParsedFormat::kMostSteps) {
     const char* literalEnd = cursor;
     while (*literalEnd != '\0' && *literalEnd != '%') ++literalEnd;
-    if (static_cast<size_t>(literalEnd - format) > kLongest) return false;
+    if (static_cast<size_t>(literalEnd - format) > kLongest) return;
     FormatStep& step = parsed.steps[parsed.count++];
     step = {static_cast<uint32_t>(cursor - format), static_cast<uint32_t>(literalEnd - cursor), {}};
-    if (*literalEnd == '\0') return true;
+    if (*literalEnd == '\0') {
+      parsed.handled = true;
+      return;
+    }
     cursor = literalEnd + 1;
-    if (!readConversion(cursor, step.conversion)) return false;
+    if (!readConversion(cursor, step.conversion)) return;
   }
-  return false;
 }
 
 // The decoders print the same few dozen formats again and again: each
 // format in read-only memory is taken apart once and found again by its
-// address. nullptr for any other format.
-const ParsedFormat* parsedFormat(const char* format) {
+// address; any other is taken apart afresh, each time.
+const ParsedFormat& parsedFormat(const char* format) {
   constexpr size_t kSlots = 256;
-  static std::array<ParsedFormat, kSlots> cache;
+  // One more than the slots: the last holds a format that is not kept.
+  static std::array<ParsedFormat, kSlots + 1> cache;
   // Fibonacci hashing: the top 8 bits of the address's product pick the slot.
   ParsedFormat& slot = cache[(reinterpret_cast<uintptr_t>(format) * 0x9E3779B97F4A7C15ULL) >> 56];
-  if (slot.format == format) return &slot;
-  if (!isReadOnly(format) || !parseFormat(format, slot)) {
-    slot.format = nullptr;
-    return nullptr;
-  }
-  slot.format = format;
-  return &slot;
+  if (slot.format == format) return slot;
+  ParsedFormat& parsed = isReadOnly(format) ? slot : cache.back();
+  parseFormat(format, parsed);
+  return parsed;
 }
 
 void appendParsed(const ParsedFormat& parsed, va_list arguments) {
@@ -261,28 +264,10 @@ void appendParsed(const ParsedFormat& parsed, va_list arguments) {
 // Literal runs are copied and conversions done here: the C library's
 // printf machinery was most of the time spent printing a message.
 void appendFormatted(const char* format, va_list arguments) {
-  if (const ParsedFormat* parsed = parsedFormat(format)) {
-    appendParsed(*parsed, arguments);
-    return;
-  }
-  const size_t start = pending.size();
-  va_list remaining;
-  va_copy(remaining, arguments);
-  const char* cursor = format;
-  bool handled = true;
-  while (*cursor != '\0' && handled) {
-    const char* literalEnd = cursor;
-    while (*literalEnd != '\0' && *literalEnd != '%') ++literalEnd;
-    pending.append(cursor, static_cast<size_t>(literalEnd - cursor));
-    if (*literalEnd == '\0') break;
-    cursor = literalEnd + 1;
-    Conversion conversion;
-    handled = readConversion(cursor, conversion);
-    if (handled) appendConversion(conversion, remaining);
-  }
-  va_end(remaining);
-  if (!handled) {
-    pending.truncate(start);
+  const ParsedFormat& parsed = parsedFormat(format);
+  if (parsed.handled) {
+    appendParsed(parsed, arguments);
+  } else {
     appendWithLibrary(format, arguments);
   }
 }

@@ -172,9 +172,13 @@ std::string_view plainName(uint8_t id) {
   return name;
 }
 
-void writeJsonHeader(JsonMembers& members, bool sent, uint8_t id, uint16_t length) {
+void writeJsonDirection(JsonMembers& members, bool sent) {
   members.key("direction");
   consoleWrite(sent ? "\"sent\"" : "\"received\"");
+}
+
+void writeJsonHeader(JsonMembers& members, bool sent, uint8_t id, uint16_t length) {
+  writeJsonDirection(members, sent);
   members.key("id");
   writeJsonNumber(id);
   members.key("name");
@@ -198,8 +202,7 @@ void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
       consolePrint("\"%s\"", closeText(event.reason).json);
       break;
     case ConnectionChange::Lost:
-      members.key("direction");
-      consoleWrite(event.sent ? "\"sent\"" : "\"received\"");
+      writeJsonDirection(members, event.sent);
       members.key("bytes");
       writeJsonNumber(event.lostBytes);
       break;
@@ -210,18 +213,15 @@ void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
 
 const char* directionText(bool sent) { return sent ? "Sent" : "Rcvd"; }
 
-void MessagePrinter::describe(const ConnectionKey& connection) {
-  if (describedAny_ && described_ == connection) return;
+// Only the form this printer shows is made: the client end in front of a
+// console line, or the JSON object.
+std::string_view MessagePrinter::connectionText(const ConnectionKey& connection) {
+  if (described_ && *described_ == connection) return connectionText_;
   described_ = connection;
-  describedAny_ = true;
-  clientText_ = endpointText(connection.client, connection.clientPort);
-  jsonConnection_ = "{\"client\":" + jsonEndpoint(connection.client, connection.clientPort) +
-                    ",\"server\":" + jsonEndpoint(connection.server, connection.serverPort) + "}";
-}
-
-std::string_view MessagePrinter::clientText(const ConnectionKey& connection) {
-  describe(connection);
-  return clientText_;
+  connectionText_ = print_.json ? "{\"client\":" + jsonEndpoint(connection.client, connection.clientPort) +
+                                      ",\"server\":" + jsonEndpoint(connection.server, connection.serverPort) + "}"
+                                : endpointText(connection.client, connection.clientPort);
+  return connectionText_;
 }
 
 void MessagePrinter::beginLine(const ConnectionKey* connection) {
@@ -233,7 +233,7 @@ void MessagePrinter::beginLine(const ConnectionKey* connection) {
     consolePrint(".%06u ", static_cast<unsigned>(frameTime_.tv_usec));
   }
   if (print_.connection) {
-    const std::string_view client = connection != nullptr ? clientText(*connection) : std::string_view();
+    const std::string_view client = connection != nullptr ? connectionText(*connection) : std::string_view();
     consoleWrite(client);
     consoleWrite(
         std::string_view("                      ", kClientColumn - std::min(client.size(), kClientColumn - 1)));
@@ -324,12 +324,12 @@ void MessagePrinter::beginJsonObject(const ConnectionKey* connection, JsonMember
   consoleWrite("{");
   writeJsonTime(members, frameTime_);
   if (connection == nullptr) return;
-  describe(*connection);
   members.key("connection");
-  consoleWrite(jsonConnection_);
+  consoleWrite(connectionText(*connection));
 }
 
 void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
+  const size_t start = consolePendingSize();
   JsonMembers members;
   beginJsonObject(connection, members);
   writeJsonHeader(members, sent, reader.id(), static_cast<uint16_t>(reader.size()));
@@ -342,23 +342,18 @@ void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, co
   }
   consoleWrite("}\n");
   logMessage(reader.bytes(), sent);
-  ++printed_;
-  if (flushEachMessage) {
-    flush();
-  } else {
-    consoleMessageDone();
-  }
+  finishMessage(start);
 }
 
 void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
+  const size_t start = consolePendingSize();
   JsonMembers members;
   beginJsonObject(connection, members);
   members.key("event");
   consoleWrite("\"too_long\"");
   writeJsonHeader(members, sent, header.id, header.length);
   consoleWrite("}\n");
-  ++printed_;
-  if (flushEachMessage) flush();
+  finishMessage(start);
 }
 
 void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const ConnectionEvent& event) {

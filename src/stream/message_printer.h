@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -89,7 +90,7 @@ class MessagePrinter {
 
  private:
   void beginLine(const ConnectionKey* connection);
-  std::string_view clientText(const ConnectionKey& connection);
+  std::string_view connectionText(const ConnectionKey& connection);
   void finishMessage(size_t start);
   void beginJsonObject(const ConnectionKey* connection, JsonMembers& members);
   void printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection);
@@ -106,12 +107,10 @@ class MessagePrinter {
   size_t prefixWidth_ = 0;
   uint64_t printed_ = 0;
   uint64_t limit_ = 0;
-  // The last connection's texts: its messages mostly come in runs.
-  void describe(const ConnectionKey& connection);
-  ConnectionKey described_;
-  bool describedAny_ = false;
-  std::string clientText_;
-  std::string jsonConnection_;
+  // The last connection's text, in the form this printer shows: its
+  // messages mostly come in runs.
+  std::optional<ConnectionKey> described_;
+  std::string connectionText_;
 };
 
 const char* directionText(bool sent);
