@@ -1,5 +1,6 @@
-// fuzz_seeds DIR: writes the starting corpora to DIR/fuzz_frames and
-// DIR/fuzz_stream (fuzz/corpus in the repository), all made by the
+// fuzz_seeds DIR: writes the starting corpora to DIR/fuzz_frames,
+// DIR/fuzz_stream and DIR/fuzz_pcap_records (fuzz/corpus in the
+// repository), all made by the
 // project's own generator: the sample session's frames in every link layer,
 // its stream cut as its segments cut it, every message the generator
 // builds, and the hostile forms the unit tests feed the monitor.
@@ -257,13 +258,37 @@ void writeStreamSeeds(SeedWriter& seeds) {
                                              wire::fill(1996, 0x42) + ping, wire::header(0xFF, 0x50, 0xFFFF)}));
 }
 
+// A settings byte, then records: a pcap record header (little-endian here,
+// read in the order the settings byte picks) and its bytes.
+std::vector<uint8_t> recordsInput(uint8_t settings, const std::vector<std::array<uint32_t, 4>>& headers,
+                                  size_t cutLast = 0) {
+  std::vector<uint8_t> input{settings};
+  for (const auto& header : headers) {
+    for (const uint32_t field : header) {
+      for (int i = 0; i < 4; ++i) input.push_back(static_cast<uint8_t>(field >> (8 * i)));
+    }
+    input.insert(input.end(), std::min<uint32_t>(header[2], 200), 0x45);
+  }
+  input.resize(input.size() - std::min(cutLast, input.size() - 1));
+  return input;
+}
+
+void writePcapRecordSeeds(SeedWriter& seeds) {
+  seeds.write("two", recordsInput(0, {{1, 2, 60, 60}, {3, 4, 0, 0}}));
+  seeds.write("nanoseconds_big_endian", recordsInput(3, {{1, 999999999, 60, 60}}));
+  seeds.write("past_snapshot", recordsInput(1 << 2, {{1, 2, 60, 60}, {1, 2, 70, 70}}));
+  seeds.write("cut_short", recordsInput(0, {{1, 2, 60, 60}, {1, 2, 60, 60}}, 30));
+  seeds.write("header_cut", recordsInput(0, {{1, 2, 60, 60}}, 70));
+}
+
 }  // namespace
 
 }  // namespace vestrel::fuzz
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    static_cast<void>(std::fprintf(stderr, "usage: fuzz_seeds DIR   (writes DIR/fuzz_frames and DIR/fuzz_stream)\n"));
+    static_cast<void>(std::fprintf(
+        stderr, "usage: fuzz_seeds DIR   (writes DIR/fuzz_frames, DIR/fuzz_stream and DIR/fuzz_pcap_records)\n"));
     return 2;
   }
   const std::filesystem::path root = argv[1];
@@ -272,5 +297,7 @@ int main(int argc, char** argv) {
   vestrel::fuzz::writeHostileFrameSeeds(frames);
   vestrel::fuzz::SeedWriter stream(root / "fuzz_stream");
   vestrel::fuzz::writeStreamSeeds(stream);
+  vestrel::fuzz::SeedWriter records(root / "fuzz_pcap_records");
+  vestrel::fuzz::writePcapRecordSeeds(records);
   return 0;
 }

@@ -12,7 +12,7 @@ rm -rf "$profiles"
 mkdir -p "$profiles"
 
 objects=""
-for target in fuzz_frames fuzz_stream; do
+for target in fuzz_frames fuzz_stream fuzz_pcap_records; do
     corpora=$source_dir/fuzz/corpus/$target
     working=${fuzz_dir:+$fuzz_dir/run/$target/corpus}
     if [ -n "$working" ] && [ -d "$working" ]; then corpora="$corpora $working"; fi

@@ -33,13 +33,24 @@ std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const
   return "(" + expression + ") and (" + portFilter + ")";
 }
 
-std::string installFilter(pcap_t* capture, const std::string& expression) {
+std::string installFilter(pcap_t* capture, const std::string& expression, FrameFilter* keep) {
   bpf_program program{};
   if (pcap_compile(capture, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) return pcap_geterr(capture);
   const int installed = pcap_setfilter(capture, &program);
-  pcap_freecode(&program);
+  if (installed == 0 && keep != nullptr) {
+    pcap_freecode(&keep->program_);
+    keep->program_ = program;
+  } else {
+    pcap_freecode(&program);
+  }
   if (installed != 0) return pcap_geterr(capture);
   return {};
+}
+
+FrameFilter::~FrameFilter() { pcap_freecode(&program_); }
+
+bool FrameFilter::passes(const pcap_pkthdr& header, const uint8_t* bytes) const {
+  return !installed() || pcap_offline_filter(&program_, &header, bytes) != 0;
 }
 
 }  // namespace vestrel

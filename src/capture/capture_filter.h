@@ -3,11 +3,11 @@
 // and make the kernel drop chat frames.
 #pragma once
 
+#include <pcap/pcap.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
-
-struct pcap;
 
 namespace vestrel {
 
@@ -19,8 +19,26 @@ std::string chatPortFilter(int linkType, uint16_t port);
 // only the frames it also takes (tested first: see the .cpp).
 std::string chatPortsFilter(int linkType, std::span<const uint16_t> ports, const std::string& expression = {});
 
-// Compiles expression for the capture's link type and installs it. Empty
-// when done, otherwise the library's reason.
-std::string installFilter(pcap* capture, const std::string& expression);
+// A compiled filter, kept to test frames the program reads itself.
+class FrameFilter {
+ public:
+  FrameFilter() = default;
+  FrameFilter(const FrameFilter&) = delete;
+  FrameFilter& operator=(const FrameFilter&) = delete;
+  ~FrameFilter();
+
+  bool installed() const { return program_.bf_insns != nullptr; }
+  // Whether the frame passes; every frame does while none is installed.
+  bool passes(const pcap_pkthdr& header, const uint8_t* bytes) const;
+
+ private:
+  friend std::string installFilter(pcap* capture, const std::string& expression, FrameFilter* keep);
+  bpf_program program_{};
+};
+
+// Compiles expression for the capture's link type and installs it, and
+// into keep as well when given. Empty when done, otherwise the library's
+// reason.
+std::string installFilter(pcap* capture, const std::string& expression, FrameFilter* keep = nullptr);
 
 }  // namespace vestrel

@@ -36,7 +36,11 @@ constexpr int kCaptureBufferBytes = 32 << 20;
 // The capture the signal handler stops; set only while the loop runs.
 pcap_t* volatile activeCapture = nullptr;
 
+// Set by the same signals, for loops that read frames without the library.
+volatile sig_atomic_t stopSignalled = 0;
+
 extern "C" void stopCapture(int /*signal*/) {
+  stopSignalled = 1;
   if (activeCapture != nullptr) pcap_breakloop(activeCapture);
 }
 
@@ -51,9 +55,12 @@ void installStopHandlers() {
 }  // namespace
 
 void stopOnSignals(pcap_t* capture) {
+  stopSignalled = 0;
   activeCapture = capture;
   if (capture != nullptr) installStopHandlers();
 }
+
+bool stopSignalReceived() { return stopSignalled != 0; }
 
 OwnedCapture openLiveDevice(const char* name, std::string& error, bool* permissionDenied) {
   char errorText[PCAP_ERRBUF_SIZE] = "";

@@ -22,6 +22,8 @@ OwnedCapture openLiveDevice(const char* name, std::string& error, bool* permissi
 
 // SIGINT and SIGTERM end the capture's loop; nullptr when the loop is over.
 void stopOnSignals(pcap_t* capture);
+// Whether one of them came since stopOnSignals, for a loop of our own.
+bool stopSignalReceived();
 
 // Says on standard error how many frames the kernel dropped, when any were.
 void reportKernelDrops(pcap_t* capture, const char* programName);

@@ -13,6 +13,7 @@
 #include "capture/capture_filter.h"
 #include "capture/devices.h"
 #include "capture/live_device.h"
+#include "capture/pcap_records.h"
 #include "capture/privileges.h"
 #include "capture/user_files.h"
 #include "decode/output_forms.h"
@@ -43,6 +44,10 @@ std::string describeLinkType(int datalink) {
 
 struct Source {
   OwnedCapture capture;
+  // A classic pcap file's records, read by the program itself (the library
+  // reads everything else); then the filter is applied here, too.
+  std::unique_ptr<PcapRecordReader> records;
+  FrameFilter filter;
   std::string name;             // as the messages show it
   std::optional<FileId> input;  // the capture file, not to be overwritten
   bool live = false;
@@ -64,9 +69,17 @@ bool openFileSource(const std::string& fileName, Source& source) {
   static_cast<void>(std::setvbuf(file, nullptr, _IOFBF, kReadBufferBytes));
   // Two reads a record, each taking the stream's lock: one thread reads it.
   static_cast<void>(__fsetlocking(file, FSETLOCKING_BYCALLER));
+  // Before the library, which reads on past the file's header.
+  const auto classicStart = findClassicPcap(fileno(file));
   char errorText[PCAP_ERRBUF_SIZE] = "";
   source.capture.reset(pcap_fopen_offline(file, errorText));
-  if (source.capture) return true;  // closing the capture closes the file
+  if (source.capture) {  // closing the capture closes the file
+    if (classicStart) {
+      source.records =
+          std::make_unique<PcapRecordReader>(fileno(file), *classicStart, pcap_snapshot(source.capture.get()));
+    }
+    return true;
+  }
   if (file != stdin) static_cast<void>(std::fclose(file));
   sayError(source.name + ": " + errorText);
   return false;
@@ -120,11 +133,12 @@ bool openLiveSource(const std::string& wanted, Source& source) {
 // speed: say so and go on. A file read whole needs none: the library would
 // run it on every frame only to tell what the ports tell anyway, unless
 // there is an expression, or frames to save.
-bool installTraceFilter(const TraceSettings& settings, const Source& source) {
+bool installTraceFilter(const TraceSettings& settings, Source& source) {
   if (!source.live && settings.filterExpression.empty() && settings.writeFile.empty()) return true;
   const std::string expression =
       chatPortsFilter(pcap_datalink(source.capture.get()), settings.ports, settings.filterExpression);
-  const std::string problem = installFilter(source.capture.get(), expression);
+  const std::string problem =
+      installFilter(source.capture.get(), expression, source.records ? &source.filter : nullptr);
   if (problem.empty()) return true;
   if (!settings.filterExpression.empty()) {
     sayError(problem);  // the library's words: "can't parse filter expression: ..."
@@ -151,6 +165,8 @@ using OwnedDumper = std::unique_ptr<pcap_dumper_t, DumpCloser>;
 
 struct TraceRun {
   pcap_t* capture = nullptr;
+  PcapRecordReader* records = nullptr;  // when the program reads the file itself
+  const FrameFilter* filter = nullptr;
   pcap_dumper_t* dumper = nullptr;
   Monitor* shared = nullptr;             // --single-stream
   ConnectionTracker* tracker = nullptr;  // otherwise
@@ -187,6 +203,24 @@ int traceEveryFrame(TraceRun& run, bool live) {
     if (result < 0 || (result == 0 && !live)) break;
   }
   return result;
+}
+
+// The records of a file the program reads itself, through the same
+// filter; the same statuses as the library's loop.
+int traceEveryRecord(TraceRun& run) {
+  pcap_pkthdr header{};
+  const uint8_t* bytes = nullptr;
+  while (!consoleReaderGone() && !run.printer->limitReached() && !stopSignalReceived()) {
+    const auto status = run.records->next(header, bytes);
+    if (status == PcapRecordReader::Status::End) break;
+    if (status == PcapRecordReader::Status::Error) return PCAP_ERROR;
+    if (run.filter->passes(header, bytes)) handleTraceFrame(reinterpret_cast<unsigned char*>(&run), &header, bytes);
+  }
+  return 0;
+}
+
+std::string readError(const Source& source) {
+  return source.records ? source.records->error() : pcap_geterr(source.capture.get());
 }
 
 void reportLosses(const std::string& sourceName, const TrackerCounts& counts, uint64_t sharedCutSegments) {
@@ -253,20 +287,25 @@ int runTrace(TraceSettings& settings) {
   MessagePrinter printer(output, settings.print);
   ConnectionTracker tracker(printer, settings.ports);
   tracker.linkLayer = *linkLayer;
-  TraceRun run{source.capture.get(), dumper.get(), settings.singleStream ? &shared : nullptr,
-               settings.singleStream ? nullptr : &tracker, settings.singleStream ? &shared.printer : &printer};
+  TraceRun run{source.capture.get(),
+               source.records.get(),
+               &source.filter,
+               dumper.get(),
+               settings.singleStream ? &shared : nullptr,
+               settings.singleStream ? nullptr : &tracker,
+               settings.singleStream ? &shared.printer : &printer};
   run.printer->flushEachMessage = settings.lineBuffered;
   run.printer->setLimit(settings.count);
 
   stopOnSignals(source.capture.get());
-  const int result = traceEveryFrame(run, source.live);
+  const int result = run.records != nullptr ? traceEveryRecord(run) : traceEveryFrame(run, source.live);
   stopOnSignals(nullptr);
   tracker.finish();
   run.printer->flush();
 
   bool ok = finishConsole(kTraceProgramName);
   if (result == PCAP_ERROR) {
-    sayError(source.name + ": " + pcap_geterr(source.capture.get()));
+    sayError(source.name + ": " + readError(source));
     ok = false;
   }
   if (source.live) reportKernelDrops(source.capture.get(), kTraceProgramName);
