@@ -15,6 +15,12 @@ void MessageReader::attach(const uint8_t* message) {
 std::span<const uint8_t> MessageReader::bytes() const { return {message_, static_cast<size_t>(size_)}; }
 
 uint32_t MessageReader::readDword() {
+  if (pos_ >= 0 && pos_ <= size_ - 4) {
+    const uint8_t* bytes = data_ + pos_;
+    pos_ += 4;
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+  }
+  // Bytes past the message's end read as zeros.
   uint32_t value = 0;
   for (int32_t i = 0; i < 4; ++i) {
     if (pos_ + i < size_) value |= uint32_t{data_[pos_ + i]} << (8 * i);

@@ -1,6 +1,8 @@
 #include "decode/output_forms.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "decode/file_time.h"
@@ -15,6 +17,22 @@ bool isControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
 
 // Blank to tilde: most texts hold nothing else and are copied as they are.
 bool isPlainAscii(char character) { return static_cast<uint8_t>(character - 0x20) < 0x5F; }
+
+// Eight bytes at a time: a byte below 0x20 borrows its top bit from the
+// subtraction, and one of 0x7F or more has it set after adding 1.
+bool isPlainAsciiText(std::string_view text) {
+  constexpr uint64_t kEachByte = 0x0101010101010101ULL;
+  constexpr uint64_t kTopBits = kEachByte * 0x80;
+  size_t at = 0;
+  for (; at + sizeof(uint64_t) <= text.size(); at += sizeof(uint64_t)) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    const uint64_t belowBlank = (word - kEachByte * 0x20) & ~word & kTopBits;
+    const uint64_t pastTilde = (word | (word + kEachByte)) & kTopBits;
+    if ((belowBlank | pastTilde) != 0) return false;
+  }
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), isPlainAscii);
+}
 
 // The bytes from text[at] on that go together, and whether they may reach
 // the terminal as they are.
@@ -74,15 +92,24 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code) {
   return nullptr;
 }
 
-const char* consoleSafe(std::string_view raw) {
-  // One buffer for the whole run: texts are printed one at a time, and its
-  // capacity settles at the longest text seen.
+// One buffer for the whole run: texts are printed one at a time, and its
+// capacity settles at the longest text seen.
+std::string& safeText() {
   static std::string safe;
-  // Most texts are plain ASCII: one scan, one copy.
-  if (std::all_of(raw.begin(), raw.end(), isPlainAscii)) {
-    safe.assign(raw);
-    return safe.c_str();
-  }
+  return safe;
+}
+
+const char* consoleSafe(std::string_view raw) {
+  std::string& safe = safeText();
+  const std::string_view view = consoleSafeView(raw);
+  if (view.data() != safe.data()) safe.assign(view);
+  return safe.c_str();
+}
+
+std::string_view consoleSafeView(std::string_view raw) {
+  // Most texts are plain ASCII: one scan, no copy.
+  if (isPlainAsciiText(raw)) return raw;
+  std::string& safe = safeText();
   safe.clear();
   for (size_t at = 0; at < raw.size();) {
     const TextUnit unit = unitAt(raw, at);
@@ -94,7 +121,7 @@ const char* consoleSafe(std::string_view raw) {
     }
     at += unit.length;
   }
-  return safe.c_str();
+  return safe;
 }
 
 void printNumber(const char* format, uint32_t value) { consolePrint(format, value); }
@@ -124,7 +151,7 @@ void printFileTime(const char* format, uint64_t fileTime) {
   consolePrint(format, time.day, time.month, time.year, time.hour, time.minute, time.second);
 }
 
-void printText(const char* format, std::string_view text) { consolePrint(format, consoleSafe(text)); }
+void printText(const char* format, std::string_view text) { consolePrintText(format, consoleSafeView(text)); }
 
 void printTruncated(std::string_view text, bool fullStrings, size_t limit, size_t keep, const char* format,
                     const char* markedFormat) {

@@ -39,6 +39,9 @@ const char* lookUpText(std::span<const CodeText> rows, uint32_t code);
 //   shortened inside a character shows its cut bytes escaped).
 // Valid until the next call.
 const char* consoleSafe(std::string_view raw);
+// The same as a view: raw itself when it needs no escaping (most texts),
+// without a copy.
+std::string_view consoleSafeView(std::string_view raw);
 
 // Up to four bytes, in message order, stopping at the first zero: a code
 // like "68XI" as it reads.

@@ -107,6 +107,12 @@ void appendPadded(const Conversion& conversion, std::string_view sign, std::stri
   if (fill != 0 && conversion.leftAlign) pending.append(fill, ' ');
 }
 
+// A %s's text, cut to its precision.
+void appendText(const Conversion& conversion, std::string_view text) {
+  if (conversion.hasPrecision) text = text.substr(0, conversion.precision);
+  appendPadded(conversion, "", text, ' ');
+}
+
 void appendNumber(const Conversion& conversion, unsigned long long value, bool negative) {
   static constexpr char kUpperDigits[] = "0123456789ABCDEF";
   static constexpr char kLowerDigits[] = "0123456789abcdef";
@@ -137,7 +143,7 @@ void appendConversion(const Conversion& conversion, va_list& arguments) {
     case 's': {
       const char* text = va_arg(arguments, const char*);
       const size_t length = conversion.hasPrecision ? strnlen(text, conversion.precision) : std::strlen(text);
-      appendPadded(conversion, "", std::string_view(text, length), ' ');
+      appendText(conversion, std::string_view(text, length));
       return;
     }
     case 'd': {
@@ -319,6 +325,20 @@ void consolePrint(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see abo
   va_start(arguments, format);
   appendFormatted(format, arguments);
   va_end(arguments);
+}
+
+void consolePrintText(const char* format, std::string_view text) {
+  const ParsedFormat& parsed = parsedFormat(format);
+  const bool oneText = parsed.handled && parsed.count == 2 && parsed.steps[0].conversion.kind == 's';
+  if (!oneText) {
+    consolePrint(format, std::string(text).c_str());
+    return;
+  }
+  const FormatStep& before = parsed.steps[0];
+  const FormatStep& after = parsed.steps[1];
+  pending.append(parsed.format + before.literalStart, before.literalLength);
+  appendText(before.conversion, text);
+  pending.append(parsed.format + after.literalStart, after.literalLength);
 }
 
 void flushConsole() { noteFailure(std::fflush(console()) != 0); }

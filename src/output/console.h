@@ -4,6 +4,7 @@
 // over first, so text printed either way keeps its order.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -27,7 +28,14 @@ class PendingText {
   }
   void commit(size_t count) { used_ += count; }
   void append(const char* text, size_t count) {
-    std::memcpy(room(count), text, count);
+    char* target = room(count);
+    // Most pieces of a message are a few characters: copied here, without
+    // a call to the library's general copy.
+    if (count <= kSmallCopy) {
+      copySmall(target, text, count);
+    } else {
+      std::memcpy(target, text, count);
+    }
     used_ += count;
   }
   void append(size_t count, char filler) {
@@ -42,6 +50,30 @@ class PendingText {
  private:
   // Out of the way of the calls above, which are many and rarely grow it.
   [[gnu::noinline]] void grow(size_t count);
+
+  static constexpr size_t kSmallCopy = 16;
+  // Up to 16 characters as two overlapping loads and stores of a size
+  // that fits the count, never reading or writing past either end.
+  static void copySmall(char* target, const char* text, size_t count) {
+    if (count >= 8) {
+      copyEnds<uint64_t>(target, text, count);
+    } else if (count >= 4) {
+      copyEnds<uint32_t>(target, text, count);
+    } else if (count != 0) {
+      target[0] = text[0];
+      target[count / 2] = text[count / 2];
+      target[count - 1] = text[count - 1];
+    }
+  }
+  template <typename Word>
+  static void copyEnds(char* target, const char* text, size_t count) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, text, sizeof head);
+    std::memcpy(&tail, text + count - sizeof tail, sizeof tail);
+    std::memcpy(target, &head, sizeof head);
+    std::memcpy(target + count - sizeof tail, &tail, sizeof tail);
+  }
 
   static constexpr size_t kMinimumGrowth = 4096;
   std::string storage_;
@@ -82,6 +114,10 @@ void consoleIndentSince(size_t start, size_t width);
 // A failed write sets the stream's error flag, which stays set until
 // finishConsole() reads it.
 void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The same for a format whose one conversion is a %s, given its text as a
+// view: no terminator is looked for, and none is needed.
+void consolePrintText(const char* format, std::string_view text);
 
 // Hands what is buffered to the system now, so it is seen at once. A
 // failure is remembered for finishConsole().

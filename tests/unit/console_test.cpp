@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "test_support.h"
 
@@ -62,17 +63,22 @@ class TextFormat : public ::testing::TestWithParam<TextCase> {};
 TEST_P(TextFormat, MatchesTheCLibrary) {
   test::ConsoleCapture output;
   consolePrint(GetParam().format, GetParam().text);
-  EXPECT_EQ(output.text(), libraryText(GetParam().format, GetParam().text));
+  // The same from a view with no terminator behind it.
+  const std::string text = GetParam().text;
+  const std::string unterminated = text + "XYZ";
+  consolePrintText(GetParam().format, std::string_view(unterminated).substr(0, text.size()));
+  const std::string expected = libraryText(GetParam().format, GetParam().text);
+  EXPECT_EQ(output.text(), expected + expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Conversions, TextFormat,
-                         ::testing::Values(TextCase{"%s", ""}, TextCase{"User: %s, ", "bob"},
-                                           TextCase{"%-20s -> ", "SID_CHATEVENT"},
-                                           TextCase{"%-20s|", "A_NAME_LONGER_THAN_TWENTY"}, TextCase{"%4s|", "IX"},
-                                           TextCase{"%4s|", "PX3W8"}, TextCase{"%.2s|", "abcdef"},
-                                           TextCase{"%6.2s|", "abcdef"}, TextCase{"%-6.2s|", "abcdef"},
-                                           TextCase{"%.9s|", "abc"}, TextCase{"no conversion\n", "unused"},
-                                           TextCase{"\t\t\t\t       Username:\t %s\n", "alice"}));
+INSTANTIATE_TEST_SUITE_P(
+    Conversions, TextFormat,
+    ::testing::Values(TextCase{"%s", ""}, TextCase{"User: %s, ", "bob"}, TextCase{"%-20s -> ", "SID_CHATEVENT"},
+                      TextCase{"%-20s|", "A_NAME_LONGER_THAN_TWENTY"}, TextCase{"%4s|", "IX"},
+                      TextCase{"%4s|", "PX3W8"}, TextCase{"%.2s|", "abcdef"}, TextCase{"%6.2s|", "abcdef"},
+                      TextCase{"%-6.2s|", "abcdef"}, TextCase{"%.9s|", "abc"}, TextCase{"no conversion\n", "unused"},
+                      TextCase{"%s", "eight ch"}, TextCase{"%s", "sixteen chars ok"}, TextCase{"100%% %s", "done"},
+                      TextCase{"\t\t\t\t       Username:\t %s\n", "alice"}));
 
 // Forms the console leaves to the C library still come out right, in place.
 TEST(ConsoleFormat, HandsOtherConversionsToTheLibrary) {

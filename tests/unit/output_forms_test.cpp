@@ -122,6 +122,24 @@ INSTANTIATE_TEST_SUITE_P(
         SafeTextCase{"CutShortInsideAndAtTheEnd", "\xE2\x82x\xF0\x9F\x98", "\\xE2\\x82x\\xF0\\x9F\\x98"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Long texts are scanned eight bytes at a time: every byte that needs
+// escaping must be caught at every place in a word and in the tail, and a
+// plain text must come back as itself, uncopied.
+TEST(ConsoleSafe, CatchesEachEscapedByteAnywhereInALongText) {
+  std::string plain;
+  for (char c = ' '; c <= '~'; ++c) plain += c;
+  EXPECT_EQ(consoleSafeView(plain).data(), plain.data());
+  for (const uint8_t bad : {0x00, 0x1F, 0x7F, 0x80, 0xC3, 0xFF}) {
+    for (size_t at = 0; at < 19; ++at) {
+      std::string raw(19, 'a');
+      raw[at] = static_cast<char>(bad);
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", bad);
+      EXPECT_EQ(std::string(consoleSafeView(raw)), raw.substr(0, at) + escaped + raw.substr(at + 1)) << +bad << at;
+    }
+  }
+}
+
 TEST(LookUpText, FindsRowsAndNothingElse) {
   constexpr CodeText kRows[] = {{0, "zero"}, {0x203, "three"}};
   EXPECT_STREQ(lookUpText(kRows, 0), "zero");
