@@ -124,7 +124,7 @@ std::string_view consoleSafeView(std::string_view raw) {
   return safe;
 }
 
-void printNumber(const char* format, uint32_t value) { consolePrint(format, value); }
+void printNumber(const char* format, uint32_t value) { consolePrintNumber(format, value); }
 
 void printCode(const char* numberFormat, const CodeTable& table, uint32_t code) {
   if (numberFormat != nullptr) printNumber(numberFormat, code);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -100,6 +101,10 @@ bool readConversion(const char*& cursor, Conversion& conversion) {
 void appendPadded(const Conversion& conversion, std::string_view sign, std::string_view body, char padding) {
   const size_t length = sign.size() + body.size();
   const size_t fill = conversion.width > length ? conversion.width - length : 0;
+  if (fill == 0 && sign.empty()) {  // most values: nothing around them
+    pending.append(body.data(), body.size());
+    return;
+  }
   if (fill != 0 && !conversion.leftAlign && padding == ' ') pending.append(fill, ' ');
   pending.append(sign.data(), sign.size());
   if (fill != 0 && !conversion.leftAlign && padding == '0') pending.append(fill, '0');
@@ -113,18 +118,31 @@ void appendText(const Conversion& conversion, std::string_view text) {
   appendPadded(conversion, "", text, ' ');
 }
 
-void appendNumber(const Conversion& conversion, unsigned long long value, bool negative) {
+// The digits of value, none for a zero, written backwards from end; returns
+// how many. Each base divides by its constant, which the compiler turns
+// into shifts and multiplications.
+template <typename Number>
+size_t writeDigits(char* end, Number value, char kind) {
   static constexpr char kUpperDigits[] = "0123456789ABCDEF";
   static constexpr char kLowerDigits[] = "0123456789abcdef";
-  const bool hex = conversion.kind == 'x' || conversion.kind == 'X';
-  const char* digitSet = conversion.kind == 'x' ? kLowerDigits : kUpperDigits;
-  const unsigned base = hex ? 16 : 10;
+  char* cursor = end;
+  if (kind == 'x' || kind == 'X') {
+    const char* digitSet = kind == 'x' ? kLowerDigits : kUpperDigits;
+    for (; value != 0; value /= 16) *--cursor = digitSet[value % 16];
+  } else {
+    for (; value != 0; value /= 10) *--cursor = static_cast<char>('0' + value % 10);
+  }
+  return static_cast<size_t>(end - cursor);
+}
+
+void appendNumber(const Conversion& conversion, unsigned long long value, bool negative) {
   // Precision is the least number of digits; a zero shown with precision 0
   // is no digit at all. Larger precisions than fit are cut, as none is used.
   constexpr size_t kMostDigits = 64;
   char digits[kMostDigits];
-  size_t count = 0;
-  for (; value != 0; value /= base) digits[kMostDigits - 1 - count++] = digitSet[value % base];
+  // The fields' numbers are 32-bit: their digits are cheaper to find so.
+  size_t count = value <= UINT32_MAX ? writeDigits(digits + kMostDigits, static_cast<uint32_t>(value), conversion.kind)
+                                     : writeDigits(digits + kMostDigits, value, conversion.kind);
   const size_t leastDigits = std::min(conversion.hasPrecision ? conversion.precision : 1, kMostDigits);
   while (count < leastDigits) digits[kMostDigits - 1 - count++] = '0';
   const char padding = conversion.zeroPad && !conversion.hasPrecision ? '0' : ' ';
@@ -267,6 +285,23 @@ void appendParsed(const ParsedFormat& parsed, va_list arguments) {
   va_end(remaining);
 }
 
+// A format with one conversion, of one of these kinds, given its value
+// directly rather than through an argument list: most fields print so.
+// False, with nothing done, for any other format.
+template <typename AppendValue>
+bool appendWithSoleConversion(const char* format, std::string_view kinds, AppendValue appendValue) {
+  const ParsedFormat& parsed = parsedFormat(format);
+  if (!parsed.handled || parsed.count != 2 || kinds.find(parsed.steps[0].conversion.kind) == std::string_view::npos) {
+    return false;
+  }
+  const FormatStep& before = parsed.steps[0];
+  const FormatStep& after = parsed.steps[1];
+  pending.append(parsed.format + before.literalStart, before.literalLength);
+  appendValue(before.conversion);
+  pending.append(parsed.format + after.literalStart, after.literalLength);
+  return true;
+}
+
 // Literal runs are copied and conversions done here: the C library's
 // printf machinery was most of the time spent printing a message.
 void appendFormatted(const char* format, va_list arguments) {
@@ -328,17 +363,15 @@ void consolePrint(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see abo
 }
 
 void consolePrintText(const char* format, std::string_view text) {
-  const ParsedFormat& parsed = parsedFormat(format);
-  const bool oneText = parsed.handled && parsed.count == 2 && parsed.steps[0].conversion.kind == 's';
-  if (!oneText) {
-    consolePrint(format, std::string(text).c_str());
-    return;
-  }
-  const FormatStep& before = parsed.steps[0];
-  const FormatStep& after = parsed.steps[1];
-  pending.append(parsed.format + before.literalStart, before.literalLength);
-  appendText(before.conversion, text);
-  pending.append(parsed.format + after.literalStart, after.literalLength);
+  const bool done =
+      appendWithSoleConversion(format, "s", [text](const Conversion& conversion) { appendText(conversion, text); });
+  if (!done) consolePrint(format, std::string(text).c_str());
+}
+
+void consolePrintNumber(const char* format, uint32_t value) {
+  const bool done = appendWithSoleConversion(
+      format, "uxX", [value](const Conversion& conversion) { appendNumber(conversion, value, false); });
+  if (!done) consolePrint(format, value);
 }
 
 void flushConsole() { noteFailure(std::fflush(console()) != 0); }

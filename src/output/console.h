@@ -118,6 +118,8 @@ void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // The same for a format whose one conversion is a %s, given its text as a
 // view: no terminator is looked for, and none is needed.
 void consolePrintText(const char* format, std::string_view text);
+// The same for a format whose one conversion is a number (%u, %X, ...).
+void consolePrintNumber(const char* format, uint32_t value);
 
 // Hands what is buffered to the system now, so it is seen at once. A
 // failure is remembered for finishConsole().
