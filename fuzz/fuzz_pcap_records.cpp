@@ -19,21 +19,12 @@ namespace {
 
 constexpr std::array<uint32_t, 8> kSnapshots{65535, 50, 0, 262144, 10'000'000, 0x80000000, 1, 100'000};
 
-void put32(std::string& out, uint32_t value, bool bigEndian) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (bigEndian ? 24 - 8 * i : 8 * i));
-}
-
 std::string captureFile(uint8_t settings, const uint8_t* records, size_t size) {
   const bool bigEndian = (settings & 1) != 0;
   const bool nanoseconds = (settings & 2) != 0;
-  std::string file;
-  put32(file, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, bigEndian);
-  put32(file, bigEndian ? 0x00020004 : 0x00040002, bigEndian);
-  put32(file, 0, bigEndian);
-  put32(file, 0, bigEndian);
-  put32(file, kSnapshots[(settings >> 2) % kSnapshots.size()], bigEndian);
-  put32(file, 1, bigEndian);
-  return file + std::string(reinterpret_cast<const char*>(records), size);
+  const uint32_t snapshot = kSnapshots[(settings >> 2) % kSnapshots.size()];
+  return test::pcapFileHeader(nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, bigEndian, snapshot) +
+         std::string(reinterpret_cast<const char*>(records), size);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,20 @@ struct RecordList {
   std::string error;                 // why the reading stopped early
   bool operator==(const RecordList&) const = default;
 };
+
+inline void put32(std::string& out, uint32_t value, bool bigEndian) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (bigEndian ? 24 - 8 * i : 8 * i));
+}
+
+// A classic pcap file header (version 2.4, Ethernet) in either byte order;
+// magic tells microseconds from nanoseconds.
+inline std::string pcapFileHeader(uint32_t magic, bool bigEndian, uint32_t snapshot) {
+  std::string out;
+  for (const uint32_t field : {magic, bigEndian ? 0x00020004U : 0x00040002U, 0U, 0U, snapshot, 1U}) {
+    put32(out, field, bigEndian);
+  }
+  return out;
+}
 
 inline std::string describeRecord(const pcap_pkthdr& header, const uint8_t* bytes) {
   return std::to_string(header.ts.tv_sec) + "." + std::to_string(header.ts.tv_usec) + " " +

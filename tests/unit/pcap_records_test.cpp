@@ -37,22 +37,12 @@ struct FileCase {
 
 void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
 
-void put32(std::string& out, uint32_t value, bool bigEndian) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (bigEndian ? 24 - 8 * i : 8 * i));
-}
-
 std::string fileOf(const FileCase& c) {
-  std::string out;
-  put32(out, c.magic, c.bigEndian);
-  put32(out, c.bigEndian ? 0x00020004 : 0x00040002, c.bigEndian);  // version 2.4
-  put32(out, 0, c.bigEndian);
-  put32(out, 0, c.bigEndian);
-  put32(out, c.snapshot, c.bigEndian);
-  put32(out, 1, c.bigEndian);  // Ethernet
+  std::string out = test::pcapFileHeader(c.magic, c.bigEndian, c.snapshot);
   for (const Record& record : c.records) {
     std::string bytes;
     for (const uint32_t field : {record.seconds, record.fraction, record.captured, record.length}) {
-      put32(bytes, field, c.bigEndian);
+      test::put32(bytes, field, c.bigEndian);
     }
     for (uint32_t i = 0; i < record.captured; ++i) bytes += static_cast<char>(i * 7 + record.seconds);
     out += bytes.substr(0, record.present);
