@@ -16,9 +16,9 @@ std::span<const uint8_t> MessageReader::bytes() const { return {message_, static
 
 uint32_t MessageReader::readDword() {
   if (pos_ >= 0 && pos_ <= size_ - 4) {
-    const uint8_t* bytes = data_ + pos_;
+    const uint8_t* next = data_ + pos_;
     pos_ += 4;
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+    return uint32_t{next[0]} | uint32_t{next[1]} << 8 | uint32_t{next[2]} << 16 | uint32_t{next[3]} << 24;
   }
   // Bytes past the message's end read as zeros.
   uint32_t value = 0;

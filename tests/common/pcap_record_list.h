@@ -48,7 +48,7 @@ inline pcap_t* openWithLibrary(int descriptor) {
   if (file == nullptr) return nullptr;
   char error[PCAP_ERRBUF_SIZE];
   pcap_t* capture = pcap_fopen_offline(file, error);
-  if (capture == nullptr) std::fclose(file);
+  if (capture == nullptr) static_cast<void>(std::fclose(file));
   return capture;
 }
 

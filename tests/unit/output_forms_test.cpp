@@ -134,7 +134,7 @@ TEST(ConsoleSafe, CatchesEachEscapedByteAnywhereInALongText) {
       std::string raw(19, 'a');
       raw[at] = static_cast<char>(bad);
       char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", bad);
+      static_cast<void>(std::snprintf(escaped, sizeof escaped, "\\x%02X", bad));
       EXPECT_EQ(std::string(consoleSafeView(raw)), raw.substr(0, at) + escaped + raw.substr(at + 1)) << +bad << at;
     }
   }
