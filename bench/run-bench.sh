@@ -16,7 +16,7 @@ set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-7}
 seconds=${BENCH_SECONDS:-3}
 rates=${BENCH_RATES:-"10000 50000 100000 200000 0"}
 bulk_runs=${BENCH_BULK_RUNS:-2}

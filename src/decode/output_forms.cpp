@@ -15,25 +15,6 @@ namespace {
 
 bool isControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
 
-// Blank to tilde: most texts hold nothing else and are copied as they are.
-bool isPlainAscii(char character) { return static_cast<uint8_t>(character - 0x20) < 0x5F; }
-
-// Eight bytes at a time: a byte below 0x20 borrows its top bit from the
-// subtraction, and one of 0x7F or more has it set after adding 1.
-bool isPlainAsciiText(std::string_view text) {
-  constexpr uint64_t kEachByte = 0x0101010101010101ULL;
-  constexpr uint64_t kTopBits = kEachByte * 0x80;
-  size_t at = 0;
-  for (; at + sizeof(uint64_t) <= text.size(); at += sizeof(uint64_t)) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + at, sizeof word);
-    const uint64_t belowBlank = (word - kEachByte * 0x20) & ~word & kTopBits;
-    const uint64_t pastTilde = (word | (word + kEachByte)) & kTopBits;
-    if ((belowBlank | pastTilde) != 0) return false;
-  }
-  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), isPlainAscii);
-}
-
 // The bytes from text[at] on that go together, and whether they may reach
 // the terminal as they are.
 struct TextUnit {
@@ -108,7 +89,7 @@ const char* consoleSafe(std::string_view raw) {
 
 std::string_view consoleSafeView(std::string_view raw) {
   // Most texts are plain ASCII: one scan, no copy.
-  if (isPlainAsciiText(raw)) return raw;
+  if (printableAsciiPrefix(raw) == raw.size()) return raw;
   std::string& safe = safeText();
   safe.clear();
   for (size_t at = 0; at < raw.size();) {

@@ -14,6 +14,34 @@ namespace vestrel {
 
 namespace console_detail {
 
+// Up to 16 characters as two overlapping loads and stores of a size that
+// fits the count, never reading or writing past either end.
+template <typename Word>
+void copyEnds(char* target, const char* text, size_t count) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, text, sizeof head);
+  std::memcpy(&tail, text + count - sizeof tail, sizeof tail);
+  std::memcpy(target, &head, sizeof head);
+  std::memcpy(target + count - sizeof tail, &tail, sizeof tail);
+}
+
+// Most pieces of a message are a few characters: copied here, without a
+// call to the library's general copy.
+inline void copyText(char* target, const char* text, size_t count) {
+  if (count > 16) {
+    std::memcpy(target, text, count);
+  } else if (count >= 8) {
+    copyEnds<uint64_t>(target, text, count);
+  } else if (count >= 4) {
+    copyEnds<uint32_t>(target, text, count);
+  } else if (count != 0) {
+    target[0] = text[0];
+    target[count / 2] = text[count / 2];
+    target[count - 1] = text[count - 1];
+  }
+}
+
 // Text printed since the console stream was last asked for. A message's
 // text is built here piece by piece and handed to the stream in one write.
 // Its storage only grows, settling at the longest message seen. Here, not
@@ -28,14 +56,7 @@ class PendingText {
   }
   void commit(size_t count) { used_ += count; }
   void append(const char* text, size_t count) {
-    char* target = room(count);
-    // Most pieces of a message are a few characters: copied here, without
-    // a call to the library's general copy.
-    if (count <= kSmallCopy) {
-      copySmall(target, text, count);
-    } else {
-      std::memcpy(target, text, count);
-    }
+    copyText(room(count), text, count);
     used_ += count;
   }
   void append(size_t count, char filler) {
@@ -50,30 +71,6 @@ class PendingText {
  private:
   // Out of the way of the calls above, which are many and rarely grow it.
   [[gnu::noinline]] void grow(size_t count);
-
-  static constexpr size_t kSmallCopy = 16;
-  // Up to 16 characters as two overlapping loads and stores of a size
-  // that fits the count, never reading or writing past either end.
-  static void copySmall(char* target, const char* text, size_t count) {
-    if (count >= 8) {
-      copyEnds<uint64_t>(target, text, count);
-    } else if (count >= 4) {
-      copyEnds<uint32_t>(target, text, count);
-    } else if (count != 0) {
-      target[0] = text[0];
-      target[count / 2] = text[count / 2];
-      target[count - 1] = text[count - 1];
-    }
-  }
-  template <typename Word>
-  static void copyEnds(char* target, const char* text, size_t count) {
-    Word head;
-    Word tail;
-    std::memcpy(&head, text, sizeof head);
-    std::memcpy(&tail, text + count - sizeof tail, sizeof tail);
-    std::memcpy(target, &head, sizeof head);
-    std::memcpy(target + count - sizeof tail, &tail, sizeof tail);
-  }
 
   static constexpr size_t kMinimumGrowth = 4096;
   std::string storage_;

@@ -29,7 +29,7 @@ char* putEscapedCodePoint(char* out, char32_t codePoint) {
 }
 
 char* putBytes(char* out, std::string_view bytes) {
-  std::memcpy(out, bytes.data(), bytes.size());
+  console_detail::copyText(out, bytes.data(), bytes.size());
   return out + bytes.size();
 }
 
@@ -76,8 +76,7 @@ void writeJsonString(std::string_view bytes) {
   char* const start = consoleRoom(longestJsonString(bytes.size()));
   char* out = start;
   *out++ = '"';
-  const auto* const plainEnd = std::find_if_not(bytes.begin(), bytes.end(), standsForItself);
-  size_t at = static_cast<size_t>(plainEnd - bytes.begin());
+  size_t at = printableAsciiPrefix(bytes, true);
   out = putBytes(out, bytes.substr(0, at));
   while (at < bytes.size()) out = putUnit(out, bytes, at);
   *out++ = '"';

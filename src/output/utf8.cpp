@@ -1,6 +1,7 @@
 #include "output/utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace vestrel {
 
@@ -49,6 +50,42 @@ Utf8Character frontCharacter(std::string_view text) {
 bool drivesTheTerminal(char32_t codePoint) {
   return (codePoint >= 0x80 && codePoint <= 0x9F) || (codePoint >= 0x202A && codePoint <= 0x202E) ||
          (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
+namespace {
+
+bool isPrintableAscii(uint8_t byte, bool quoteAndBackslashToo) {
+  if (byte < 0x20 || byte >= 0x7F) return false;
+  return !quoteAndBackslashToo || (byte != '"' && byte != '\\');
+}
+
+constexpr uint64_t kEachByte = 0x0101010101010101ULL;
+constexpr uint64_t kTopBits = kEachByte * 0x80;
+
+// Some byte of word is zero (exactly when the result is not zero).
+uint64_t hasZeroByte(uint64_t word) { return (word - kEachByte) & ~word & kTopBits; }
+
+// Some byte of word stops the plain run: below 0x20 (it borrows its top bit
+// from the subtraction), 0x7F or more (its top bit is set once 1 is added),
+// or a quote or backslash when asked.
+bool stopsTheRun(uint64_t word, bool quoteAndBackslashToo) {
+  uint64_t stops = ((word - kEachByte * 0x20) & ~word & kTopBits) | ((word | (word + kEachByte)) & kTopBits);
+  if (quoteAndBackslashToo) stops |= hasZeroByte(word ^ (kEachByte * '"')) | hasZeroByte(word ^ (kEachByte * '\\'));
+  return stops != 0;
+}
+
+}  // namespace
+
+size_t printableAsciiPrefix(std::string_view text, bool quoteAndBackslashToo) {
+  size_t at = 0;
+  // Eight bytes at a time while none of them stops the run.
+  for (; at + sizeof(uint64_t) <= text.size(); at += sizeof(uint64_t)) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (stopsTheRun(word, quoteAndBackslashToo)) break;
+  }
+  while (at < text.size() && isPrintableAscii(static_cast<uint8_t>(text[at]), quoteAndBackslashToo)) ++at;
+  return at;
 }
 
 }  // namespace vestrel

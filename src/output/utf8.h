@@ -22,4 +22,9 @@ Utf8Character frontCharacter(std::string_view text);
 // than its bytes.
 bool drivesTheTerminal(char32_t codePoint);
 
+// How many bytes at the front of text are printable ASCII (blank to
+// tilde), and not a quote or backslash either when those are asked to stop
+// it too: the part of a text that is written as it is.
+size_t printableAsciiPrefix(std::string_view text, bool quoteAndBackslashToo = false);
+
 }  // namespace vestrel

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "decode/file_time.h"
+#include "output/utf8.h"
 
 namespace vestrel {
 namespace {
@@ -129,10 +130,15 @@ TEST(ConsoleSafe, CatchesEachEscapedByteAnywhereInALongText) {
   std::string plain;
   for (char c = ' '; c <= '~'; ++c) plain += c;
   EXPECT_EQ(consoleSafeView(plain).data(), plain.data());
-  for (const uint8_t bad : {0x00, 0x1F, 0x7F, 0x80, 0xC3, 0xFF}) {
+  EXPECT_EQ(printableAsciiPrefix(plain, true), plain.find('"'));
+  for (const uint8_t bad : {0x00, 0x1F, 0x7F, 0x80, 0xC3, 0xFF, 0x22, 0x5C}) {
+    const bool quoteOrBackslash = bad == '"' || bad == '\\';
     for (size_t at = 0; at < 19; ++at) {
       std::string raw(19, 'a');
       raw[at] = static_cast<char>(bad);
+      EXPECT_EQ(printableAsciiPrefix(raw, true), at) << +bad << " at " << at;
+      EXPECT_EQ(printableAsciiPrefix(raw), quoteOrBackslash ? raw.size() : at) << +bad << " at " << at;
+      if (quoteOrBackslash) continue;
       char escaped[5];
       static_cast<void>(std::snprintf(escaped, sizeof escaped, "\\x%02X", bad));
       EXPECT_EQ(std::string(consoleSafeView(raw)), raw.substr(0, at) + escaped + raw.substr(at + 1)) << +bad << at;
