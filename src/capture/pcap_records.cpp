@@ -73,10 +73,12 @@ PcapRecordReader::PcapRecordReader(int descriptor, const ClassicPcapStart& start
       snapshot_(static_cast<uint32_t>(std::max(snapshot, 0))),
       buffer_(kReadBlock + kRecordHeaderLength + kLongestRecord) {
   // A failed move shows as a failed first read.
-  if (lseek(descriptor, start.recordsOffset, SEEK_SET) < 0) {
-    readFailed_ = true;
-    error_ = std::string("error reading dump file: ") + std::strerror(errno);
-  }
+  if (lseek(descriptor, start.recordsOffset, SEEK_SET) < 0) noteReadFailure();
+}
+
+void PcapRecordReader::noteReadFailure() {
+  readFailed_ = true;
+  error_ = std::string("error reading dump file: ") + std::strerror(errno);
 }
 
 size_t PcapRecordReader::refill(size_t count) {
@@ -93,8 +95,7 @@ size_t PcapRecordReader::refill(size_t count) {
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
-      readFailed_ = true;
-      error_ = std::string("error reading dump file: ") + std::strerror(errno);
+      noteReadFailure();
       break;
     }
   }

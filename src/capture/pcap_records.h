@@ -60,6 +60,8 @@ class PcapRecordReader {
   uint32_t field(size_t offset) const;
   int64_t timeField(size_t offset) const;
   Status fail(std::string text);
+  // The system's reason, in the library's words.
+  void noteReadFailure();
 
   int descriptor_;
   PcapFileFormat format_;

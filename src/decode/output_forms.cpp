@@ -13,8 +13,6 @@ namespace vestrel {
 
 namespace {
 
-bool isControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
-
 // The bytes from text[at] on that go together, and whether they may reach
 // the terminal as they are.
 struct TextUnit {
@@ -24,7 +22,7 @@ struct TextUnit {
 
 TextUnit unitAt(std::string_view text, size_t at) {
   const auto byte = static_cast<uint8_t>(text[at]);
-  if (byte < 0x80) return {1, !isControl(byte)};
+  if (byte < 0x80) return {1, isPrintableAscii(byte)};
   const Utf8Character character = frontCharacter(text.substr(at));
   if (character.length == 0) return {1, false};
   return {character.length, !drivesTheTerminal(character.codePoint)};

@@ -13,13 +13,6 @@ namespace {
 
 constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
-// A byte that stands for itself inside a JSON string: printable ASCII but
-// the quote and the backslash. Most texts hold nothing else.
-bool standsForItself(char character) {
-  const auto byte = static_cast<uint8_t>(character);
-  return byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\';
-}
-
 // "\u00XX" for a code point below U+10000.
 char* putEscapedCodePoint(char* out, char32_t codePoint) {
   *out++ = '\\';
@@ -49,7 +42,7 @@ char* putUnit(char* out, std::string_view text, size_t& at) {
   const auto byte = static_cast<uint8_t>(text[at]);
   if (byte < 0x80) {
     ++at;
-    if (standsForItself(static_cast<char>(byte))) {
+    if (isPrintableAscii(byte, true)) {  // it stands for itself
       *out++ = static_cast<char>(byte);
       return out;
     }

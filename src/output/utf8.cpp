@@ -54,11 +54,6 @@ bool drivesTheTerminal(char32_t codePoint) {
 
 namespace {
 
-bool isPrintableAscii(uint8_t byte, bool quoteAndBackslashToo) {
-  if (byte < 0x20 || byte >= 0x7F) return false;
-  return !quoteAndBackslashToo || (byte != '"' && byte != '\\');
-}
-
 constexpr uint64_t kEachByte = 0x0101010101010101ULL;
 constexpr uint64_t kTopBits = kEachByte * 0x80;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace vestrel {
@@ -21,6 +22,13 @@ Utf8Character frontCharacter(std::string_view text);
 // do; the bidirectional overrides and isolates make a line read otherwise
 // than its bytes.
 bool drivesTheTerminal(char32_t codePoint);
+
+// Blank to tilde, and not a quote or backslash either when those are asked
+// to count as unprintable too (inside a JSON string).
+inline bool isPrintableAscii(uint8_t byte, bool quoteAndBackslashToo = false) {
+  if (byte < 0x20 || byte >= 0x7F) return false;
+  return !quoteAndBackslashToo || (byte != '"' && byte != '\\');
+}
 
 // How many bytes at the front of text are printable ASCII (blank to
 // tilde), and not a quote or backslash either when those are asked to stop
