@@ -34,7 +34,16 @@ constexpr uint16_t kIpv6FragmentOffsetMask = 0xFFF8;
 
 constexpr size_t kMinTcpHeaderLength = 20;
 constexpr size_t kTcpSequenceOffset = 4;
+constexpr size_t kTcpAcknowledgementOffset = 8;
 constexpr size_t kTcpFlagsOffset = 13;
+constexpr size_t kTcpWindowOffset = 14;
+constexpr size_t kTcpPortsLength = 4;
+constexpr uint8_t kOptionEnd = 0;
+constexpr uint8_t kOptionNoOperation = 1;
+constexpr uint8_t kOptionWindowScale = 3;
+constexpr uint8_t kWindowScaleLength = 3;
+// RFC 7323: a larger shift count is taken as 14.
+constexpr uint8_t kLargestWindowShift = 14;
 
 uint8_t ipVersion(FrameView ip) { return ip.u8(0) / 16; }
 
@@ -43,11 +52,43 @@ void readAddress(FrameView ip, size_t offset, size_t length, IpAddress& address)
   if (ip.has(offset, length)) std::memcpy(address.bytes.data(), ip.bytes().data() + offset, length);
 }
 
+// The window scale option among a SYN's options, which fill the TCP header
+// from its fixed part to its length.
+std::optional<uint8_t> findWindowShift(FrameView tcp, size_t headerLength) {
+  const FrameView options = tcp.slice(kMinTcpHeaderLength, headerLength - kMinTcpHeaderLength);
+  for (size_t at = 0; at < options.size();) {
+    const uint8_t kind = options.u8(at);
+    if (kind == kOptionEnd) break;
+    if (kind == kOptionNoOperation) {
+      ++at;
+      continue;
+    }
+    const size_t length = options.u8(at + 1);
+    if (length < 2 || !options.has(at, length)) break;
+    if (kind == kOptionWindowScale && length == kWindowScaleLength) {
+      return std::min(options.u8(at + 2), kLargestWindowShift);
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// A header the snapshot cut: the ports tell whose it was, so that it can be
+// counted; nothing else of it is read.
+std::optional<TcpSegment> cutTcpHeader(FrameView tcp) {
+  if (!tcp.has(0, kTcpPortsLength)) return std::nullopt;
+  TcpSegment segment;
+  segment.sourcePort = tcp.be16(0);
+  segment.destinationPort = tcp.be16(2);
+  segment.cutShort = segment.headerCut = true;
+  return segment;
+}
+
 // The TCP segment whose header starts at tcpOffset of a packet that the IP
 // length field says ends at packetEnd.
 std::optional<TcpSegment> readTcp(FrameView ip, size_t tcpOffset, size_t packetEnd) {
   const FrameView tcp = ip.slice(tcpOffset);
-  if (!tcp.has(0, kMinTcpHeaderLength)) return std::nullopt;
+  if (!tcp.has(0, kMinTcpHeaderLength)) return packetEnd > ip.size() ? cutTcpHeader(tcp) : std::nullopt;
   const size_t tcpHeaderLength = size_t{tcp.u8(12)} / 16 * 4;
   if (tcpHeaderLength < kMinTcpHeaderLength) return std::nullopt;
 
@@ -55,7 +96,10 @@ std::optional<TcpSegment> readTcp(FrameView ip, size_t tcpOffset, size_t packetE
   segment.sourcePort = tcp.be16(0);
   segment.destinationPort = tcp.be16(2);
   segment.sequence = tcp.be32(kTcpSequenceOffset);
+  segment.acknowledgement = tcp.be32(kTcpAcknowledgementOffset);
   segment.flags = tcp.u8(kTcpFlagsOffset);
+  segment.window = tcp.be16(kTcpWindowOffset);
+  if (segment.has(kTcpSyn)) segment.windowShift = findWindowShift(tcp, tcpHeaderLength);
 
   const size_t headerBytes = tcpOffset + tcpHeaderLength;
   // A length shorter than the headers leaves no payload.
@@ -63,7 +107,10 @@ std::optional<TcpSegment> readTcp(FrameView ip, size_t tcpOffset, size_t packetE
     const size_t payloadLength = packetEnd - headerBytes;
     segment.payload = ip.slice(headerBytes, payloadLength).bytes();
     segment.cutShort = segment.payload.size() < payloadLength;
+    segment.uncaptured = static_cast<uint32_t>(payloadLength - segment.payload.size());
   }
+  // Options the snapshot cut: whatever they said is missing.
+  if (ip.size() < std::min(packetEnd, headerBytes)) segment.cutShort = true;
   return segment;
 }
 
@@ -129,8 +176,12 @@ std::optional<TcpSegment> findTcpSegmentInIpv4(FrameView ip) {
   // Later fragments of a datagram carry no TCP header of their own.
   if ((ip.be16(6) & kFragmentOffsetMask) != 0) return std::nullopt;
 
-  auto segment = readTcp(ip, ipHeaderLength, ip.be16(2));
+  // A total length of 0 is what a capture shows of a segment the host left
+  // for its network card to cut (TSO): the frame holds the whole packet.
+  const size_t totalLength = ip.be16(2);
+  auto segment = readTcp(ip, ipHeaderLength, totalLength != 0 ? totalLength : ip.size());
   if (!segment) return std::nullopt;
+  segment->lengthFromFrame = totalLength == 0;
   readAddress(ip, kIpv4SourceOffset, kIpv4AddressLength, segment->source);
   readAddress(ip, kIpv4DestinationOffset, kIpv4AddressLength, segment->destination);
   return segment;

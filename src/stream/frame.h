@@ -55,11 +55,22 @@ struct TcpSegment {
   uint16_t sourcePort = 0;
   uint16_t destinationPort = 0;
   uint32_t sequence = 0;
+  uint32_t acknowledgement = 0;      // meaningful with kTcpAck
+  uint16_t window = 0;               // as sent: scaled by the sender's shift once both SYNs agreed on one
   uint8_t flags = 0;                 // the TCP header's flag byte, kTcp* bits among them
   std::span<const uint8_t> payload;  // points into the captured frame
+  // The window scale option's shift count (RFC 7323), on a SYN that carries one.
+  std::optional<uint8_t> windowShift;
   // The capture kept fewer payload bytes than the packet carried (a short
-  // snapshot length), so the stream is missing some.
+  // snapshot length), so the stream is missing some: uncaptured of them.
   bool cutShort = false;
+  uint32_t uncaptured = 0;
+  // The IPv4 total length was 0 (a segment left to the network card to
+  // cut): the payload is what the frame holds.
+  bool lengthFromFrame = false;
+  // The snapshot ended inside the TCP header: only the ports are known, and
+  // the segment is only counted.
+  bool headerCut = false;
 
   bool has(uint8_t flag) const { return (flags & flag) != 0; }
   bool isIpv6() const { return source.v6; }
@@ -67,9 +78,11 @@ struct TcpSegment {
 
 // The TCP segment of the IPv4 or IPv6 packet that starts these bytes (its
 // version nibble tells which), or nothing when the packet does not carry a
-// TCP header or is too short for the headers it announces. The payload is
+// TCP header or is too short for the headers it announces (a header the
+// snapshot cut yields the ports and headerCut). The payload is
 // what the IP length field leaves after the headers, cut to what was
-// captured.
+// captured. An IPv4 total length of 0 (a large segment the sending host
+// left for its network card to cut) takes the payload from the frame.
 std::optional<TcpSegment> findTcpSegmentInIp(FrameView ip);
 
 // The same for a packet that must be IPv4: anything else yields nothing.

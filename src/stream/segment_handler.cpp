@@ -74,6 +74,15 @@ void handleTcpSegment(Monitor& monitor, const TcpSegment& segment) {
   // The shared stream follows IPv4 traffic, as it always has.
   if (segment.isIpv6()) return;
   if (segment.cutShort) ++monitor.cutSegments;
+  if (segment.headerCut) return;
+  // The shared stream trusts the IP length as it always has: a total
+  // length of 0 leaves no payload.
+  if (segment.lengthFromFrame && !segment.payload.empty()) {
+    TcpSegment empty = segment;
+    empty.payload = {};
+    handleTcpSegment(monitor, empty);
+    return;
+  }
   std::span<const uint8_t> payload = monitor.delivered.newPart(segment);
   if (payload.empty()) return;
   if (monitor.syncPending) {

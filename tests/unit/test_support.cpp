@@ -41,7 +41,11 @@ Bytes tcpFrame(uint16_t sourcePort, uint16_t destinationPort, const Bytes& paylo
   uint32_t& next = nextSequence[{sourcePort, destinationPort}];
   const uint32_t sequence = shape.sequence.value_or(next);
   next = sequence + static_cast<uint32_t>(payload.size());
-  for (size_t i = 0; i < 4; ++i) tcp[4 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+  for (size_t i = 0; i < 4; ++i) {
+    tcp[4 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+    tcp[8 + i] = static_cast<uint8_t>(shape.acknowledgement >> (24 - 8 * i));
+  }
+  tcp[14] = static_cast<uint8_t>(shape.window >> 8), tcp[15] = static_cast<uint8_t>(shape.window);
   return ethernet + ip + tcp + payload;
 }
 

@@ -26,6 +26,8 @@ struct FrameShape {
   // as a real sender's segments do.
   std::optional<uint32_t> sequence;
   uint8_t flags = 0;  // SYN, FIN, RST, ACK bits
+  uint32_t acknowledgement = 0;
+  uint16_t window = 0xFFFF;
 };
 
 inline constexpr size_t kEthernetHeaderBytes = 14;
