@@ -58,7 +58,7 @@ void trackEveryFrame(RecordReader& input, OutputSettings& options, uint8_t setti
                                    .hex = json || prefixes});
   printer.log = options.logFile.get();
   printer.flushEachMessage = (settings & kReadingFile) == 0;
-  ConnectionTracker tracker(printer, {6112}, kFuzzedConnections);
+  ConnectionTracker tracker(printer, {6112}, {.connections = kFuzzedConnections});
   tracker.linkLayer = linkLayer;
   for (time_t second = 0; !input.done(); second += kSecondsPerFrame) {
     const std::span<const uint8_t> record = input.nextRecord();

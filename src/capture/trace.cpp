@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -158,6 +159,15 @@ OwnedFile createUserFile(const std::string& name, const Source& source) {
   return std::move(file.file);
 }
 
+// The frames and the log written into one file would make a capture no
+// reader can read.
+bool sameRegularFile(FILE* one, FILE* other) {
+  struct stat first {};
+  struct stat second {};
+  return fstat(fileno(one), &first) == 0 && fstat(fileno(other), &second) == 0 && S_ISREG(first.st_mode) &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 struct DumpCloser {
   void operator()(pcap_dumper_t* dumper) const { pcap_dump_close(dumper); }
 };
@@ -228,6 +238,21 @@ void reportLosses(const std::string& sourceName, const TrackerCounts& counts, ui
     sayError(std::to_string(counts.lostBytes) + " bytes lost in " + std::to_string(counts.losses) +
              " gap(s) of the connections' streams; the messages in them are missing");
   }
+  if (counts.skippedBytes != 0) {
+    sayError(std::to_string(counts.skippedBytes) + " bytes skipped while looking for the next message header");
+  }
+  if (counts.incompleteMessages != 0) {
+    sayError(std::to_string(counts.incompleteMessages) + " message(s) left incomplete (" +
+             std::to_string(counts.incompleteBytes) + " bytes) by a gap or by the end of their connection");
+  }
+  if (counts.notDeliveredBytes != 0) {
+    sayError(std::to_string(counts.notDeliveredBytes) +
+             " bytes not delivered: outside the receiver's window, after a FIN, or on or after an RST");
+  }
+  if (counts.ignoredControls != 0) {
+    sayError(std::to_string(counts.ignoredControls) +
+             " SYN, FIN or RST segment(s) ignored, as the receiving end would have ignored them");
+  }
   const uint64_t cut = counts.cutSegments + sharedCutSegments;
   if (cut != 0) {
     sayError(sourceName + ": warning: " + std::to_string(cut) +
@@ -266,6 +291,10 @@ int runTrace(TraceSettings& settings) {
   if (!settings.writeFile.empty()) {
     OwnedFile dumpFile = createUserFile(settings.writeFile, source);
     if (!dumpFile) return kFailure;
+    if (output.logFile && sameRegularFile(dumpFile.get(), output.logFile.get())) {
+      sayError(settings.writeFile + ": is the log file (-l) as well; -w needs a file of its own");
+      return kFailure;
+    }
     dumper.reset(pcap_dump_fopen(source.capture.get(), dumpFile.get()));
     if (!dumper) {
       sayError(settings.writeFile + ": " + pcap_geterr(source.capture.get()));
@@ -285,7 +314,7 @@ int runTrace(TraceSettings& settings) {
   shared.linkLayer = *linkLayer;
   shared.ports = settings.ports;
   MessagePrinter printer(output, settings.print);
-  ConnectionTracker tracker(printer, settings.ports);
+  ConnectionTracker tracker(printer, settings.ports, {.totalHeldMemory = settings.heldMemory});
   tracker.linkLayer = *linkLayer;
   TraceRun run{source.capture.get(),
                source.records.get(),

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "stream/connection_tracker.h"
 #include "stream/message_printer.h"
 
 namespace vestrel {
@@ -25,6 +26,8 @@ struct TraceSettings {
   std::string writeFile;         // -w: save the frames that passed the filter
   bool singleStream = false;     // --single-stream
   bool lineBuffered = false;     // -U
+  // --reassembly-memory: what all connections together may hold behind gaps.
+  size_t heldMemory = kDefaultTotalHeldMemory;
 };
 
 // Runs the capture the settings describe and returns the exit status: 0,

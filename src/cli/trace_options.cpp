@@ -18,6 +18,7 @@ constexpr const char* kVersion = "1.0";
 // Long options without a short letter.
 constexpr int kSingleStream = 256;
 constexpr int kJson = 257;
+constexpr int kReassemblyMemory = 258;
 
 // The leading colon has getopt return ':' for a missing value and stay
 // quiet, so every message is worded here.
@@ -25,6 +26,7 @@ constexpr const char* kShortOptions = ":r:i:Dp:c:w:tCusl:xUhV";
 constexpr option kLongOptions[] = {
     {"single-stream", no_argument, nullptr, kSingleStream},
     {"json", no_argument, nullptr, kJson},
+    {"reassembly-memory", required_argument, nullptr, kReassemblyMemory},
     {"hex", no_argument, nullptr, 'x'},
     {"line-buffered", no_argument, nullptr, 'U'},
     {"help", no_argument, nullptr, 'h'},
@@ -38,6 +40,26 @@ std::optional<Number> parseNumber(std::string_view text, Number least) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < least) return std::nullopt;
   return value;
+}
+
+// A size in bytes, with K, M or G for the powers of 1024.
+std::optional<size_t> parseSize(std::string_view text) {
+  int shift = 0;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'k':
+      case 'K': shift = 10; break;
+      case 'm':
+      case 'M': shift = 20; break;
+      case 'g':
+      case 'G': shift = 30; break;
+      default: break;
+    }
+  }
+  if (shift != 0) text.remove_suffix(1);
+  const auto number = parseNumber<size_t>(text, 1);
+  if (!number || *number > (SIZE_MAX >> shift)) return std::nullopt;
+  return *number << shift;
 }
 
 std::string describeBadOption(char* const* argv, int letter) {
@@ -61,6 +83,12 @@ std::optional<std::string> applyValue(TraceCommand& command, int letter, const c
       const auto port = parseNumber<uint16_t>(value, 1);
       if (!port) return "-p: '" + std::string(value) + "' is not a port number (1 to 65535)";
       settings.ports.push_back(*port);
+      break;
+    }
+    case kReassemblyMemory: {
+      const auto size = parseSize(value);
+      if (!size) return "--reassembly-memory: '" + std::string(value) + "' is not a size (bytes, or with K, M or G)";
+      settings.heldMemory = *size;
       break;
     }
     case 'c': {
@@ -133,7 +161,7 @@ TraceCommand scanTraceOptions(int argc, char* const* argv) {
 void printTraceUsageHint(FILE* stream) {
   std::fprintf(stream,
                "Usage: %s [-CDhsuUVx] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
-               "[-w FILE] [--json] [--single-stream] [EXPRESSION]\n"
+               "[-w FILE] [--json] [--single-stream] [--reassembly-memory SIZE] [EXPRESSION]\n"
                "Try '%s --help' for more.\n",
                kTraceProgramName, kTraceProgramName);
 }
@@ -162,6 +190,8 @@ void printTraceUsage(FILE* stream) {
       "  -x, --hex        show every message in hex as well\n"
       "  --json           one JSON object a line for each message and connection event\n"
       "  --single-stream  one shared stream for all connections, as vestrel shows it\n"
+      "  --reassembly-memory SIZE  what all connections together may hold behind\n"
+      "                   gaps (default 64M); past it the oldest gap is given up\n"
       "  -U, --line-buffered  push each message out at once\n"
       "  -h, --help       show this help and quit\n"
       "  -V, --version    show the version and quit\n",

@@ -1,7 +1,11 @@
 #include "stream/connection_table.h"
 
 #include <arpa/inet.h>
+#include <sys/random.h>
 
+#include <array>
+#include <bit>
+#include <chrono>
 #include <cstring>
 
 namespace vestrel {
@@ -14,22 +18,53 @@ uint64_t wordAt(const IpAddress& address, size_t offset) {
   return word;
 }
 
-// Multiplies and folds, as fast hashes of a few words do; the bytes that
-// tell connections apart all move the result.
-uint64_t mix(uint64_t hash, uint64_t word) {
-  hash = (hash ^ word) * 0x9E3779B97F4A7C15ULL;
-  return hash ^ (hash >> 29);
+// SipHash's state and round (Aumasson and Bernstein): with a secret key, a
+// sender who sees no output cannot find keys that collide.
+struct SipState {
+  uint64_t v0, v1, v2, v3;
+
+  void round() {
+    v0 += v1, v1 = std::rotl(v1, 13), v1 ^= v0, v0 = std::rotl(v0, 32);
+    v2 += v3, v3 = std::rotl(v3, 16), v3 ^= v2;
+    v0 += v3, v3 = std::rotl(v3, 21), v3 ^= v0;
+    v2 += v1, v1 = std::rotl(v1, 17), v1 ^= v2, v2 = std::rotl(v2, 32);
+  }
+  void absorb(uint64_t word) {
+    v3 ^= word;
+    round();
+    v0 ^= word;
+  }
+  uint64_t finish() {
+    v2 ^= 0xFF;
+    round(), round(), round();
+    return v0 ^ v1 ^ v2 ^ v3;
+  }
+};
+
+// Drawn once per process from the kernel; should it refuse, the clock
+// still keeps the key from being known in advance.
+std::array<uint64_t, 2> drawSecret() {
+  std::array<uint64_t, 2> secret{};
+  if (getrandom(secret.data(), sizeof secret, 0) != static_cast<ssize_t>(sizeof secret)) {
+    secret[0] ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    secret[1] ^= reinterpret_cast<uintptr_t>(&secret);
+  }
+  return secret;
 }
 
 }  // namespace
 
 size_t ConnectionKeyHash::operator()(const ConnectionKey& key) const {
-  uint64_t hash = uint64_t{key.clientPort} << 16 | key.serverPort;
+  static const std::array<uint64_t, 2> kSecret = drawSecret();
+  SipState state{kSecret[0] ^ 0x736F6D6570736575ULL, kSecret[1] ^ 0x646F72616E646F6DULL,
+                 kSecret[0] ^ 0x6C7967656E657261ULL, kSecret[1] ^ 0x7465646279746573ULL};
   for (const IpAddress* address : {&key.client, &key.server}) {
-    hash = mix(hash, wordAt(*address, 0));
-    if (address->v6) hash = mix(hash, wordAt(*address, 8));
+    state.absorb(wordAt(*address, 0));
+    state.absorb(wordAt(*address, 8));
   }
-  return static_cast<size_t>(hash);
+  state.absorb(uint64_t{key.clientPort} << 32 | uint64_t{key.serverPort} << 16 | uint64_t{key.client.v6} << 8 |
+               uint64_t{key.server.v6});
+  return static_cast<size_t>(state.finish());
 }
 
 std::string addressText(const IpAddress& address) {
@@ -51,19 +86,24 @@ Connection* ConnectionTable::find(const ConnectionKey& key, int64_t now) {
     known = &found->second;
     lastFound_ = known;
   }
-  Connection& connection = *known;
+  refresh(*known, now);
+  return known;
+}
+
+void ConnectionTable::refresh(Connection& connection, int64_t now) {
   connection.lastSeen = now;
   if (newest_ != &connection) {
     unlink(connection);
     linkNewest(connection);
   }
-  return &connection;
 }
 
 Connection& ConnectionTable::add(const ConnectionKey& key, int64_t now) {
   Connection& connection = connections_[key];
   connection.key = key;
   connection.lastSeen = now;
+  connection.toServer.connection = connection.toClient.connection = &connection;
+  connection.toServer.sent = true;
   linkNewest(connection);
   return connection;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -13,6 +14,8 @@
 #include "stream/sequence_order.h"
 
 namespace vestrel {
+
+enum class CloseReason { Fin, Rst, Idle, PortsReused, TableFull };
 
 // A connection as seen from its server's port: the client end, then the server end.
 struct ConnectionKey {
@@ -23,6 +26,8 @@ struct ConnectionKey {
   bool operator==(const ConnectionKey&) const = default;
 };
 
+// Keyed with a secret drawn once per process (SipHash-1-3), so no sender
+// can pick addresses and ports whose keys collide.
 struct ConnectionKeyHash {
   size_t operator()(const ConnectionKey& key) const;
 };
@@ -32,10 +37,27 @@ std::string addressText(const IpAddress& address);
 // "10.0.0.5:50312", or "[::1]:50312" for IPv6.
 std::string endpointText(const IpAddress& address, uint16_t port);
 
-// One direction's bytes, put in order, then cut into messages.
+struct Connection;
+
+// One direction's bytes, put in order, then cut into messages, and what its
+// sender said of the other direction.
 struct DirectionStream {
   SequenceOrder order;
   MessageFramer framer;
+  Connection* connection = nullptr;
+  bool sent = false;  // toward the server
+  // The window its sender offers the other direction, in bytes, once seen.
+  uint32_t advertisedWindow = 0;
+  bool windowSeen = false;
+  // The window scale shift of its sender's SYN, when it carried one.
+  std::optional<uint8_t> windowShift;
+  // Where its FIN stands: no byte at or past it is delivered.
+  std::optional<uint32_t> finSequence;
+  // The directions holding bytes behind a gap, oldest first (the tracker's
+  // list, bounded in total).
+  DirectionStream* holdingNewer = nullptr;
+  DirectionStream* holdingOlder = nullptr;
+  bool holding = false;
 };
 
 struct Connection {
@@ -45,14 +67,17 @@ struct Connection {
   int64_t lastSeen = 0;                // capture time, in seconds
   uint32_t clientInitialSequence = 0;  // of the client's SYN, when seen
   bool synSeen = false;
+  bool handshakeSeen = false;  // the client's SYN and the server's answer
+  // A client's SYN with another starting number while the connection was
+  // open: it replaces the connection only when the server answers it.
+  std::optional<uint32_t> pendingSyn;
   // Seen from its SYN: the client's first byte is its protocol byte.
   bool protocolBytePending = false;
   // Its protocol byte names something else than chat messages.
   bool carriesNoMessages = false;
   bool announced = false;  // its opening has been told
-  bool closed = false;     // FIN both ways, or RST: its bytes are done
-  bool finToServer = false;
-  bool finToClient = false;
+  bool closed = false;     // its bytes are done; an idle one may go on
+  CloseReason closeReason = CloseReason::Fin;
   // The table's order of use, most recent first.
   Connection* newer = nullptr;
   Connection* older = nullptr;
@@ -66,6 +91,8 @@ class ConnectionTable {
 
   // The connection of key, marked as just used; nullptr when unknown.
   Connection* find(const ConnectionKey& key, int64_t now);
+  // Marks the connection as just used.
+  void refresh(Connection& connection, int64_t now);
   // A new connection; the table must have room (see full()).
   Connection& add(const ConnectionKey& key, int64_t now);
   void remove(Connection& connection);

@@ -1,46 +1,53 @@
 #include "stream/connection_tracker.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <string>
 #include <utility>
 
 namespace vestrel {
 
-// One direction of one connection while a segment is handled: takes its
-// ordered bytes to the framer, the framer's messages to the printer.
+// One direction of one connection while its bytes move: takes its ordered
+// bytes to the framer, the framer's messages and what either passed over
+// to the tracker's events.
 class DirectionOutput final : public OrderedOutput, public FramedOutput {
  public:
-  DirectionOutput(ConnectionTracker& tracker, Connection& connection, bool sent)
-      : tracker_(tracker), connection_(connection), sent_(sent) {}
+  DirectionOutput(ConnectionTracker& tracker, DirectionStream& direction)
+      : tracker_(tracker), direction_(direction), connection_(*direction.connection) {}
 
   void bytes(std::span<const uint8_t> bytes) override {
-    if (sent_ && connection_.protocolBytePending) {
+    if (direction_.sent && connection_.protocolBytePending) {
       takeProtocolByte(bytes[0]);
       bytes = bytes.subspan(1);
     }
     if (connection_.carriesNoMessages || bytes.empty()) return;
-    stream().framer.feed(bytes, *this);
+    direction_.framer.feed(bytes, *this);
   }
 
   void lost(uint64_t count) override {
+    direction_.framer.breakOff(*this);
     tracker_.counts_.lostBytes += count;
     ++tracker_.counts_.losses;
-    if (sent_) connection_.protocolBytePending = false;  // it may have been among them
-    tracker_.printer_.printEvent(connection_.key,
-                                 {.change = ConnectionChange::Lost, .sent = sent_, .lostBytes = count});
-    stream().framer.resynchronise();
+    if (direction_.sent) connection_.protocolBytePending = false;  // it may have been among them
+    tell({.change = ConnectionChange::Lost, .sent = direction_.sent, .bytes = count});
   }
 
   void message(const MessageReader& reader) override {
-    tracker_.printer_.printMessage(reader, sent_, &connection_.key);
+    tracker_.events_.message(reader, direction_.sent, connection_.key);
   }
   void tooLong(const MessageHeader& header) override {
-    tracker_.printer_.printTooLong(header, sent_, &connection_.key);
+    tracker_.events_.tooLong(header, direction_.sent, connection_.key);
+  }
+  void skipped(uint64_t count) override {
+    tracker_.counts_.skippedBytes += count;
+    tell({.change = ConnectionChange::Skipped, .sent = direction_.sent, .bytes = count});
+  }
+  void incomplete(uint64_t count, uint32_t length) override {
+    ++tracker_.counts_.incompleteMessages;
+    tracker_.counts_.incompleteBytes += count;
+    tell({.change = ConnectionChange::Incomplete, .sent = direction_.sent, .bytes = count, .messageLength = length});
   }
 
  private:
-  DirectionStream& stream() { return sent_ ? connection_.toServer : connection_.toClient; }
+  void tell(const ConnectionEvent& event) { tracker_.events_.event(connection_.key, event); }
 
   // The byte a client sends first names what the connection carries: 0x01
   // is the chat protocol; anything else (file transfers, the plain-text
@@ -49,20 +56,33 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
     connection_.protocolBytePending = false;
     connection_.carriesNoMessages = protocol != kChatProtocolByte;
     connection_.announced = true;
-    tracker_.printer_.printEvent(connection_.key, {.change = ConnectionChange::Opened,
-                                                   .protocolByte = protocol,
-                                                   .carriesMessages = !connection_.carriesNoMessages});
+    tell({.change = ConnectionChange::Opened,
+          .protocolByte = protocol,
+          .carriesMessages = !connection_.carriesNoMessages});
   }
 
   static constexpr uint8_t kChatProtocolByte = 0x01;
 
   ConnectionTracker& tracker_;
+  DirectionStream& direction_;
   Connection& connection_;
-  bool sent_;
 };
 
-ConnectionTracker::ConnectionTracker(MessagePrinter& printer, std::vector<uint16_t> ports, size_t capacity)
-    : printer_(printer), ports_(std::move(ports)), table_(capacity) {}
+namespace {
+
+DirectionStream& directionOf(Connection& connection, bool sent) {
+  return sent ? connection.toServer : connection.toClient;
+}
+
+// A SYN's own sequence number is the one before its first byte.
+uint32_t firstByteOf(const TcpSegment& segment) { return segment.sequence + (segment.has(kTcpSyn) ? 1 : 0); }
+
+}  // namespace
+
+ConnectionTracker::ConnectionTracker(ConnectionEvents& events, std::vector<uint16_t> ports, TrackerLimits limits)
+    : events_(events), ports_(std::move(ports)), limits_(limits), table_(limits.connections) {}
+
+ConnectionTracker::~ConnectionTracker() = default;
 
 bool ConnectionTracker::isChatPort(uint16_t port) const {
   return std::find(ports_.begin(), ports_.end(), port) != ports_.end();
@@ -75,81 +95,269 @@ void ConnectionTracker::handleFrame(const timeval& time, std::span<const uint8_t
 void ConnectionTracker::handleSegment(const timeval& time, const TcpSegment& segment) {
   const bool sent = isChatPort(segment.destinationPort);
   if (!sent && !isChatPort(segment.sourcePort)) return;
-  // A bare acknowledgement changes nothing that is followed here.
-  if (segment.payload.empty() && (segment.flags & (kTcpSyn | kTcpFin | kTcpRst)) == 0) return;
   if (segment.cutShort) ++counts_.cutSegments;
-  const int64_t now = time.tv_sec;
-  printer_.setFrameTime(time);
+  if (segment.headerCut) return;
+  const int64_t now = advanceClock(time.tv_sec);
+  events_.frameTime(time);
   expireIdle(now);
   Connection* connection = connectionFor(segment, sent, now);
   if (connection == nullptr) return;
+  if (!sent && segment.has(kTcpSyn)) noteServerSyn(*connection, segment);
+  if (connection->closed) {
+    refuseOnClosed(*connection, segment, sent);
+    return;
+  }
+  noteAcknowledgement(*connection, segment, sent);
   acceptPayload(*connection, segment, sent);
-  noteFlags(*connection, segment, sent);
+  if (segment.has(kTcpRst)) {
+    noteReset(*connection, segment, sent);
+  } else if (segment.has(kTcpFin)) {
+    noteFin(*connection, segment, sent);
+  }
+  keepTotalBound();
+}
+
+// Capture time as the idle limit reads it. A frame stamped more than the
+// limit ahead moves it only when the next frame agrees, so one damaged
+// time stamp closes nothing; a frame stamped behind never moves it back.
+int64_t ConnectionTracker::advanceClock(int64_t stamp) {
+  if (!clockSet_) {
+    clockSet_ = true;
+    clock_ = stamp;
+  } else if (stamp <= clock_) {
+    jumpedTo_.reset();
+  } else if (stamp - clock_ <= kIdleSeconds) {
+    clock_ = stamp;
+    jumpedTo_.reset();
+  } else if (jumpedTo_) {
+    clock_ = std::min(stamp, *jumpedTo_);
+    jumpedTo_.reset();
+  } else {
+    jumpedTo_ = stamp;
+  }
+  return clock_;
 }
 
 Connection* ConnectionTracker::connectionFor(const TcpSegment& segment, bool sent, int64_t now) {
   const ConnectionKey key =
       sent ? ConnectionKey{segment.source, segment.destination, segment.sourcePort, segment.destinationPort}
            : ConnectionKey{segment.destination, segment.source, segment.destinationPort, segment.sourcePort};
-  const bool clientSyn = sent && segment.has(kTcpSyn) && !segment.has(kTcpAck);
   Connection* connection = table_.find(key, now);
-  if (connection != nullptr && clientSyn &&
-      !(connection->synSeen && connection->clientInitialSequence == segment.sequence)) {
+  if (connection == nullptr) return open(key, segment, sent, now);
+  if (sent && segment.has(kTcpSyn) && !segment.has(kTcpAck)) {
+    if (connection->synSeen && connection->clientInitialSequence == segment.sequence) return connection;
+    if (!connection->closed) {
+      // RFC 5961: an open connection answers a SYN with a challenge ACK
+      // and stays; only the server taking up the new number replaces it.
+      connection->pendingSyn = segment.sequence;
+      ignored(*connection, sent, kTcpSyn, Refusal::ConnectionOpen);
+      return nullptr;
+    }
     forget(*connection, CloseReason::PortsReused);
-    connection = nullptr;
+    return open(key, segment, sent, now);
   }
-  if (connection == nullptr) {
-    // Only a client's SYN or bytes open an entry: a stray acknowledgement,
-    // FIN or RST of a connection already forgotten does not.
-    if (!clientSyn && segment.payload.empty()) return nullptr;
-    if (table_.full()) {
-      ++counts_.forgotten;
-      forget(*table_.oldest(), CloseReason::TableFull);
-    }
-    connection = &table_.add(key, now);
+  if (!sent && segment.has(kTcpSyn) && segment.has(kTcpAck) && connection->pendingSyn &&
+      segment.acknowledgement == *connection->pendingSyn + 1) {
+    const uint32_t initialSequence = *connection->pendingSyn;
+    forget(*connection, CloseReason::PortsReused);
+    Connection& replacement = table_.add(key, now);
     ++counts_.connections;
-    if (clientSyn) {
-      connection->synSeen = true;
-      connection->clientInitialSequence = segment.sequence;
-      connection->protocolBytePending = true;
-      connection->toServer.order.start(segment.sequence + 1);
-    } else {
-      // Met mid-way: each direction takes up the stream at its first header.
-      connection->toServer.framer.resynchronise();
-      connection->toClient.framer.resynchronise();
-    }
+    startFromSyn(replacement, initialSequence);
+    return &replacement;
   }
-  if (!sent && segment.has(kTcpSyn) && !connection->toClient.order.started()) {
-    connection->toClient.order.start(segment.sequence + 1);
-  }
+  if (connection->closed && !segment.payload.empty()) return reviveOrReplace(*connection, segment, sent, now);
   return connection;
+}
+
+// Bytes for a closed connection: an idle one that goes on in sequence is
+// the same connection; bytes far from where it stopped are a new one on the
+// same ports, whose SYN was not captured.
+Connection* ConnectionTracker::reviveOrReplace(Connection& connection, const TcpSegment& segment, bool sent,
+                                               int64_t now) {
+  if (directionOf(connection, sent).order.inWindow(firstByteOf(segment), windowFor(connection, sent))) {
+    if (connection.closeReason == CloseReason::Idle) connection.closed = false;
+    return &connection;
+  }
+  const ConnectionKey key = connection.key;
+  forget(connection, CloseReason::PortsReused);
+  return open(key, segment, sent, now);
+}
+
+// Only a client's SYN or bytes open an entry: a stray acknowledgement,
+// FIN or RST of a connection already forgotten does not.
+Connection* ConnectionTracker::open(const ConnectionKey& key, const TcpSegment& segment, bool sent, int64_t now) {
+  const bool clientSyn = sent && segment.has(kTcpSyn) && !segment.has(kTcpAck);
+  if ((!clientSyn && segment.payload.empty()) || segment.has(kTcpRst)) return nullptr;
+  if (table_.full()) {
+    ++counts_.forgotten;
+    forget(*table_.oldest(), CloseReason::TableFull);
+  }
+  Connection& connection = table_.add(key, now);
+  ++counts_.connections;
+  if (clientSyn) {
+    startFromSyn(connection, segment.sequence);
+    connection.toServer.windowShift = segment.windowShift;
+    connection.toServer.advertisedWindow = segment.window;
+    connection.toServer.windowSeen = true;
+  } else {
+    // Met mid-way: each direction takes up the stream at its first header.
+    connection.toServer.framer.resynchronise();
+    connection.toClient.framer.resynchronise();
+  }
+  return &connection;
+}
+
+void ConnectionTracker::startFromSyn(Connection& connection, uint32_t initialSequence) {
+  connection.synSeen = true;
+  connection.clientInitialSequence = initialSequence;
+  connection.protocolBytePending = true;
+  connection.toServer.order.start(initialSequence + 1);
+}
+
+// The server's SYN starts its direction once; a retransmitted one changes
+// nothing.
+void ConnectionTracker::noteServerSyn(Connection& connection, const TcpSegment& segment) {
+  DirectionStream& server = connection.toClient;
+  if (server.order.started()) return;
+  server.order.start(segment.sequence + 1);
+  server.windowShift = segment.windowShift;
+  server.advertisedWindow = segment.window;
+  server.windowSeen = true;
+  connection.handshakeSeen = connection.synSeen;
+}
+
+// How far past the next byte the receiver of a direction takes data: the
+// window it advertised, scaled as the handshake agreed; without the
+// handshake, neither the scale nor the window is known.
+uint32_t ConnectionTracker::windowFor(const Connection& connection, bool sent) const {
+  const DirectionStream& receiver = sent ? connection.toClient : connection.toServer;
+  if (!connection.handshakeSeen || !receiver.windowSeen) return kUnknownWindow;
+  return receiver.advertisedWindow;
+}
+
+// The acknowledgement a segment carries tells how far the other direction
+// reached its receiver: a gap before it will never fill. A segment whose
+// own number lies outside its window is not believed (RFC 5961).
+void ConnectionTracker::noteAcknowledgement(Connection& connection, const TcpSegment& segment, bool sent) {
+  if (!segment.has(kTcpAck)) return;
+  DirectionStream& own = directionOf(connection, sent);
+  if (!own.order.inWindow(segment.sequence, windowFor(connection, sent))) return;
+  if (!segment.has(kTcpSyn)) {
+    const bool scaled = connection.toServer.windowShift && connection.toClient.windowShift;
+    own.advertisedWindow = uint32_t{segment.window} << (scaled ? *own.windowShift : 0);
+    own.windowSeen = true;
+  }
+  DirectionStream& acked = directionOf(connection, !sent);
+  uint32_t acknowledgement = segment.acknowledgement;
+  // A FIN takes a sequence number of its own, and so its acknowledgement.
+  if (acked.finSequence && acknowledgement == *acked.finSequence + 1) acknowledgement = *acked.finSequence;
+  const size_t before = acked.order.heldMemory();
+  DirectionOutput output(*this, acked);
+  acked.order.acknowledged(acknowledgement, output);
+  accountHeld(acked, before);
 }
 
 void ConnectionTracker::acceptPayload(Connection& connection, const TcpSegment& segment, bool sent) {
   if (segment.payload.empty()) return;
-  if (!connection.announced && !connection.synSeen) {
-    connection.announced = true;
-    printer_.printEvent(connection.key, {.change = ConnectionChange::OpenBeforeCapture});
-  }
-  DirectionOutput output(*this, connection, sent);
-  // A SYN's own sequence number is the one before its first byte.
-  const uint32_t sequence = segment.sequence + (segment.has(kTcpSyn) ? 1 : 0);
-  (sent ? connection.toServer : connection.toClient).order.accept(sequence, segment.payload, output);
-}
-
-void ConnectionTracker::noteFlags(Connection& connection, const TcpSegment& segment, bool sent) {
   if (segment.has(kTcpRst)) {
-    close(connection, CloseReason::Rst);
+    notDelivered(connection, sent, segment.payload.size(), Refusal::OnRst);
     return;
   }
-  if (!segment.has(kTcpFin)) return;
-  (sent ? connection.finToServer : connection.finToClient) = true;
-  if (connection.finToServer && connection.finToClient) close(connection, CloseReason::Fin);
+  DirectionStream& direction = directionOf(connection, sent);
+  const uint32_t sequence = firstByteOf(segment);
+  std::span<const uint8_t> payload = segment.payload;
+  if (direction.finSequence) {
+    const int64_t beforeFin = std::max<int64_t>(0, static_cast<int32_t>(*direction.finSequence - sequence));
+    if (beforeFin < static_cast<int64_t>(payload.size())) {
+      notDelivered(connection, sent, payload.size() - static_cast<size_t>(beforeFin), Refusal::AfterFin);
+      payload = payload.first(static_cast<size_t>(beforeFin));
+      if (payload.empty()) return;
+    }
+  }
+  if (!connection.announced && !connection.synSeen) {
+    connection.announced = true;
+    tell(connection, {.change = ConnectionChange::OpenBeforeCapture});
+  }
+  const size_t before = direction.order.heldMemory();
+  DirectionOutput output(*this, direction);
+  const Placement placement = direction.order.accept(sequence, payload, windowFor(connection, sent), output);
+  if (segment.uncaptured != 0 && placement == Placement::Taken) {
+    direction.order.reached(sequence + static_cast<uint32_t>(payload.size()) + segment.uncaptured);
+  }
+  accountHeld(direction, before);
+  if (placement == Placement::OutOfWindow) notDelivered(connection, sent, payload.size(), Refusal::OutOfWindow);
 }
 
-void ConnectionTracker::flushDirection(Connection& connection, bool sent) {
-  DirectionOutput output(*this, connection, sent);
-  (sent ? connection.toServer : connection.toClient).order.finish(output);
+// A closed connection delivers nothing more; what would have been new is
+// counted, late copies are not.
+void ConnectionTracker::refuseOnClosed(Connection& connection, const TcpSegment& segment, bool sent) {
+  if (segment.payload.empty()) return;
+  const SequenceOrder& order = directionOf(connection, sent).order;
+  const uint32_t end = firstByteOf(segment) + static_cast<uint32_t>(segment.payload.size());
+  const int64_t fresh =
+      order.started() ? std::min<int64_t>(static_cast<int32_t>(end - order.next()), segment.payload.size())
+                      : static_cast<int64_t>(segment.payload.size());
+  if (fresh <= 0) return;
+  notDelivered(connection, sent, static_cast<uint64_t>(fresh),
+               connection.closeReason == CloseReason::Rst ? Refusal::AfterRst : Refusal::AfterFin);
+}
+
+// RFC 5961: an RST closes only at the next byte its receiver expects (or
+// right after its FIN). One elsewhere inside the window gets a challenge
+// ACK from a real stack, whose answer, an exact RST, is what closes it; one
+// outside the window is dropped.
+void ConnectionTracker::noteReset(Connection& connection, const TcpSegment& segment, bool sent) {
+  const DirectionStream& direction = directionOf(connection, sent);
+  if (direction.order.started()) {
+    if (!direction.order.inWindow(segment.sequence, windowFor(connection, sent))) {
+      ignored(connection, sent, kTcpRst, Refusal::OutOfWindow);
+      return;
+    }
+    const bool afterFin = direction.finSequence && segment.sequence == *direction.finSequence + 1;
+    if (!direction.order.atNextByte(segment.sequence) && !afterFin) {
+      ignored(connection, sent, kTcpRst, Refusal::NotAtNextByte);
+      return;
+    }
+  }
+  close(connection, CloseReason::Rst);
+}
+
+// A FIN inside the window ends its direction; the connection closes when
+// both have ended.
+void ConnectionTracker::noteFin(Connection& connection, const TcpSegment& segment, bool sent) {
+  DirectionStream& direction = directionOf(connection, sent);
+  const uint32_t finSequence = firstByteOf(segment) + static_cast<uint32_t>(segment.payload.size());
+  if (!direction.order.inWindow(finSequence, windowFor(connection, sent))) {
+    ignored(connection, sent, kTcpFin, Refusal::OutOfWindow);
+    return;
+  }
+  if (!direction.finSequence) {
+    direction.finSequence = finSequence;
+    direction.order.reached(finSequence);
+  }
+  if (connection.toServer.finSequence && connection.toClient.finSequence) close(connection, CloseReason::Fin);
+}
+
+void ConnectionTracker::tell(Connection& connection, const ConnectionEvent& event) {
+  events_.event(connection.key, event);
+}
+
+void ConnectionTracker::notDelivered(Connection& connection, bool sent, uint64_t bytes, Refusal why) {
+  counts_.notDeliveredBytes += bytes;
+  tell(connection, {.change = ConnectionChange::NotDelivered, .sent = sent, .bytes = bytes, .refusal = why});
+}
+
+void ConnectionTracker::ignored(Connection& connection, bool sent, uint8_t flag, Refusal why) {
+  ++counts_.ignoredControls;
+  tell(connection, {.change = ConnectionChange::Ignored, .sent = sent, .refusal = why, .flag = flag});
+}
+
+void ConnectionTracker::flushDirection(DirectionStream& direction) {
+  const size_t before = direction.order.heldMemory();
+  DirectionOutput output(*this, direction);
+  direction.order.finish(output);
+  direction.framer.breakOff(output);
+  accountHeld(direction, before);
 }
 
 // The connection stays in the table, so that late copies of its segments
@@ -157,11 +365,10 @@ void ConnectionTracker::flushDirection(Connection& connection, bool sent) {
 void ConnectionTracker::close(Connection& connection, CloseReason reason) {
   if (connection.closed) return;
   connection.closed = true;
-  flushDirection(connection, true);
-  flushDirection(connection, false);
-  connection.toServer.framer.resynchronise();
-  connection.toClient.framer.resynchronise();
-  printer_.printEvent(connection.key, {.change = ConnectionChange::Closed, .reason = reason});
+  connection.closeReason = reason;
+  flushDirection(connection.toServer);
+  flushDirection(connection.toClient);
+  tell(connection, {.change = ConnectionChange::Closed, .reason = reason});
 }
 
 void ConnectionTracker::forget(Connection& connection, CloseReason reason) {
@@ -169,16 +376,59 @@ void ConnectionTracker::forget(Connection& connection, CloseReason reason) {
   table_.remove(connection);
 }
 
+// A connection silent past the limit is closed, and kept one more period
+// as it was, so that if it goes on in sequence it is known again.
 void ConnectionTracker::expireIdle(int64_t now) {
-  while (table_.oldest() != nullptr && table_.oldest()->lastSeen + kIdleSeconds < now) {
-    forget(*table_.oldest(), CloseReason::Idle);
+  while (Connection* oldest = table_.oldest()) {
+    if (oldest->lastSeen + kIdleSeconds >= now) break;
+    if (oldest->closed) {
+      table_.remove(*oldest);
+      continue;
+    }
+    close(*oldest, CloseReason::Idle);
+    table_.refresh(*oldest, now);
   }
 }
 
 void ConnectionTracker::finish() {
   for (Connection* connection = table_.oldest(); connection != nullptr; connection = connection->newer) {
-    flushDirection(*connection, true);
-    flushDirection(*connection, false);
+    if (connection->closed) continue;
+    flushDirection(connection->toServer);
+    flushDirection(connection->toClient);
+  }
+}
+
+// Keeps the total and the list of holding directions, oldest first, in
+// step with what a direction holds now.
+void ConnectionTracker::accountHeld(DirectionStream& direction, size_t before) {
+  const size_t after = direction.order.heldMemory();
+  totalHeld_ = totalHeld_ - before + after;
+  if (after != 0 && !direction.holding) {
+    direction.holding = true;
+    direction.holdingOlder = holdingNewest_;
+    direction.holdingNewer = nullptr;
+    (holdingNewest_ != nullptr ? holdingNewest_->holdingNewer : holdingOldest_) = &direction;
+    holdingNewest_ = &direction;
+  } else if (after == 0 && direction.holding) {
+    direction.holding = false;
+    (direction.holdingNewer != nullptr ? direction.holdingNewer->holdingOlder : holdingNewest_) =
+        direction.holdingOlder;
+    (direction.holdingOlder != nullptr ? direction.holdingOlder->holdingNewer : holdingOldest_) =
+        direction.holdingNewer;
+    direction.holdingNewer = direction.holdingOlder = nullptr;
+  }
+}
+
+// Past the total bound, the direction that began holding first gives up its
+// first gap, and so on until the total fits.
+void ConnectionTracker::keepTotalBound() {
+  while (totalHeld_ > limits_.totalHeldMemory && holdingOldest_ != nullptr) {
+    DirectionStream& direction = *holdingOldest_;
+    const size_t before = direction.order.heldMemory();
+    DirectionOutput output(*this, direction);
+    direction.order.skipFirstGap(output);
+    ++counts_.heldMemoryGivenUp;
+    accountHeld(direction, before);
   }
 }
 

@@ -25,7 +25,32 @@ size_t nextMarker(std::span<const uint8_t> bytes) {
 void MessageFramer::resynchronise() {
   pending_.clear();
   discardOwed_ = 0;
+  skipped_ = 0;
   synchronising_ = true;
+}
+
+// Passes over the bytes up to the next marker, counting them.
+size_t MessageFramer::passOver(std::span<const uint8_t> bytes) {
+  const size_t passed = nextMarker(bytes);
+  skipped_ += passed;
+  return passed;
+}
+
+void MessageFramer::tellSkipped(FramedOutput& output) {
+  if (skipped_ == 0) return;
+  output.skipped(skipped_);
+  skipped_ = 0;
+}
+
+void MessageFramer::breakOff(FramedOutput& output) {
+  tellSkipped(output);
+  if (discardOwed_ != 0) {
+    output.incomplete(tooLongLength_ - discardOwed_, tooLongLength_);
+  } else if (!pending_.empty()) {
+    const bool headerCame = pending_.size() >= static_cast<size_t>(MessageHeader::kLength);
+    output.incomplete(pending_.size(), headerCame ? MessageHeader::read(pending_.data()).length : 0);
+  }
+  resynchronise();
 }
 
 size_t MessageFramer::dropOwed(std::span<const uint8_t> bytes) {
@@ -41,7 +66,7 @@ size_t MessageFramer::drain(std::span<const uint8_t> bytes, FramedOutput& output
   for (;;) {
     const std::span<const uint8_t> rest = bytes.subspan(used);
     if (synchronising_ && !rest.empty() && rest[0] != MessageHeader::kMarker) {
-      used += nextMarker(rest);
+      used += passOver(rest);
       continue;
     }
     switch (classifyFront(rest)) {
@@ -51,19 +76,22 @@ size_t MessageFramer::drain(std::span<const uint8_t> bytes, FramedOutput& output
         reader.attach(rest.data());
         used += static_cast<size_t>(reader.size());
         synchronising_ = false;
+        tellSkipped(output);
         output.message(reader);
         break;
       }
-      case StreamFront::OutOfStep: used += nextMarker(rest); break;
+      case StreamFront::OutOfStep: used += passOver(rest); break;
       case StreamFront::TooLong: {
         // While looking for a header, a huge length is one more reason to
         // believe this is not one.
         if (synchronising_) {
-          used += nextMarker(rest);
+          used += passOver(rest);
           break;
         }
         const MessageHeader header = MessageHeader::read(rest.data());
+        tellSkipped(output);
         output.tooLong(header);
+        tooLongLength_ = header.length;
         const size_t stored = std::min<size_t>(header.length, rest.size());
         used += stored;
         discardOwed_ = static_cast<uint32_t>(header.length - stored);

@@ -85,20 +85,67 @@ const CloseText& closeText(CloseReason reason) {
   return kCloseTexts[0];
 }
 
+// Why bytes were not delivered or a flag changed nothing.
+struct RefusalText {
+  Refusal refusal;
+  const char* console;
+  const char* json;
+};
+
+constexpr RefusalText kRefusalTexts[] = {
+    {Refusal::OutOfWindow, "out of window", "out_of_window"},
+    {Refusal::AfterFin, "after its FIN", "after_fin"},
+    {Refusal::OnRst, "on an RST", "on_rst"},
+    {Refusal::AfterRst, "after the RST", "after_rst"},
+    {Refusal::NotAtNextByte, "not at the next byte", "not_at_next_byte"},
+    {Refusal::ConnectionOpen, "the connection is open", "connection_open"},
+};
+
+const RefusalText& refusalText(Refusal refusal) {
+  for (const RefusalText& text : kRefusalTexts) {
+    if (text.refusal == refusal) return text;
+  }
+  return kRefusalTexts[0];
+}
+
+const char* flagName(uint8_t flag) { return flag == kTcpSyn ? "SYN" : (flag == kTcpFin ? "FIN" : "RST"); }
+
+unsigned long long wide(uint64_t count) { return static_cast<unsigned long long>(count); }
+
+void printIncomplete(const ConnectionEvent& event) {
+  if (event.messageLength != 0) {
+    consolePrint("%s -> (incomplete message: %llu of %u bytes)", directionText(event.sent), wide(event.bytes),
+                 static_cast<unsigned>(event.messageLength));
+  } else {
+    consolePrint("%s -> (incomplete message: %llu bytes of its header)", directionText(event.sent),
+                 wide(event.bytes));
+  }
+}
+
 void printEventText(const ConnectionKey& connection, const ConnectionEvent& event) {
-  const std::string server = endpointText(connection.server, connection.serverPort);
+  const char* direction = directionText(event.sent);
   switch (event.change) {
     case ConnectionChange::Opened:
-      consolePrint("Conn -> opened to %s, protocol byte 0x%2.2X%s", server.c_str(), event.protocolByte,
+      consolePrint("Conn -> opened to %s, protocol byte 0x%2.2X%s",
+                   endpointText(connection.server, connection.serverPort).c_str(), event.protocolByte,
                    event.carriesMessages ? "" : ": no chat messages, its bytes are passed over");
       break;
     case ConnectionChange::OpenBeforeCapture:
-      consolePrint("Conn -> to %s, open before the capture began", server.c_str());
+      consolePrint("Conn -> to %s, open before the capture began",
+                   endpointText(connection.server, connection.serverPort).c_str());
       break;
     case ConnectionChange::Closed: consolePrint("Conn -> %s", closeText(event.reason).console); break;
-    case ConnectionChange::Lost:
-      consolePrint("%s -> (%llu bytes lost)", directionText(event.sent),
-                   static_cast<unsigned long long>(event.lostBytes));
+    case ConnectionChange::Lost: consolePrint("%s -> (%llu bytes lost)", direction, wide(event.bytes)); break;
+    case ConnectionChange::Skipped:
+      consolePrint("%s -> (%llu bytes skipped to the next message)", direction, wide(event.bytes));
+      break;
+    case ConnectionChange::Incomplete: printIncomplete(event); break;
+    case ConnectionChange::NotDelivered:
+      consolePrint("%s -> (%llu bytes %s, not delivered)", direction, wide(event.bytes),
+                   refusalText(event.refusal).console);
+      break;
+    case ConnectionChange::Ignored:
+      consolePrint("%s -> (%s ignored: %s)", direction, flagName(event.flag), refusalText(event.refusal).console);
       break;
   }
   consoleWrite("\n");
@@ -119,16 +166,15 @@ char* putDigits(char* out, unsigned value, size_t width) {
   return out + width;
 }
 
-// "YYYY-MM-DDTHH:MM:SS" in UTC, formatted when the second changes.
+// "YYYY-MM-DDTHH:MM:SS" in UTC, formatted when the second changes; empty
+// for a second outside the years 1 to 9999, which RFC 3339 cannot write.
 std::string_view utcSecondText(time_t seconds) {
   static time_t cachedSeconds = -1;
   static char text[32];
   static size_t length = 0;
-  if (seconds == cachedSeconds) return {text, length};
+  if (seconds == cachedSeconds && length != 0) return {text, length};
   tm parts{};
-  if (gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < -1900 || parts.tm_year > 9999 - 1900) {
-    return "0000-00-00T00:00:00";
-  }
+  if (gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < 1 - 1900 || parts.tm_year > 9999 - 1900) return {};
   char* out = putDigits(text, static_cast<unsigned>(parts.tm_year + 1900), 4);
   *out++ = '-';
   out = putDigits(out, static_cast<unsigned>(parts.tm_mon + 1), 2);
@@ -145,17 +191,27 @@ std::string_view utcSecondText(time_t seconds) {
   return {text, length};
 }
 
-// RFC 3339 in UTC, to the microsecond.
+// RFC 3339 in UTC, to the microsecond. A capture may store a microsecond
+// field of a second or more, or below zero: it is carried into the
+// seconds. A time no RFC 3339 text can hold is null.
 void writeJsonTime(JsonMembers& members, const timeval& time) {
   members.key("time");
-  const std::string_view second = utcSecondText(time.tv_sec);
+  constexpr int64_t kMicroseconds = 1'000'000;
+  const int64_t microseconds = time.tv_usec;
+  const int64_t carried = microseconds / kMicroseconds - (microseconds % kMicroseconds < 0 ? 1 : 0);
+  const auto fraction = static_cast<unsigned>(microseconds - carried * kMicroseconds);
+  const std::string_view second = utcSecondText(static_cast<time_t>(time.tv_sec + carried));
+  if (second.empty()) {
+    consoleWrite("null");
+    return;
+  }
   constexpr size_t kFraction = 6;
   char* const start = consoleRoom(second.size() + kFraction + 4);
   char* out = start;
   *out++ = '"';
   out = std::copy(second.begin(), second.end(), out);
   *out++ = '.';
-  out = putDigits(out, static_cast<unsigned>(time.tv_usec), kFraction);
+  out = putDigits(out, fraction, kFraction);
   *out++ = 'Z';
   *out++ = '"';
   consoleCommit(static_cast<size_t>(out - start));
@@ -187,8 +243,15 @@ void writeJsonHeader(JsonMembers& members, bool sent, uint8_t id, uint16_t lengt
   writeJsonNumber(length);
 }
 
+void writeJsonBytes(JsonMembers& members, const ConnectionEvent& event) {
+  writeJsonDirection(members, event.sent);
+  members.key("bytes");
+  writeJsonNumber(event.bytes);
+}
+
 void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
-  static constexpr const char* kChangeNames[] = {"opened", "open_before_capture", "closed", "lost"};
+  static constexpr const char* kChangeNames[] = {"opened",     "open_before_capture", "closed",        "lost",
+                                                 "skipped",    "incomplete",          "not_delivered", "ignored"};
   members.key("event");
   consolePrint("\"%s\"", kChangeNames[static_cast<size_t>(event.change)]);
   switch (event.change) {
@@ -202,9 +265,25 @@ void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
       consolePrint("\"%s\"", closeText(event.reason).json);
       break;
     case ConnectionChange::Lost:
+    case ConnectionChange::Skipped: writeJsonBytes(members, event); break;
+    case ConnectionChange::Incomplete:
+      writeJsonBytes(members, event);
+      if (event.messageLength != 0) {
+        members.key("length");
+        writeJsonNumber(event.messageLength);
+      }
+      break;
+    case ConnectionChange::NotDelivered:
+      writeJsonBytes(members, event);
+      members.key("reason");
+      consolePrint("\"%s\"", refusalText(event.refusal).json);
+      break;
+    case ConnectionChange::Ignored:
       writeJsonDirection(members, event.sent);
-      members.key("bytes");
-      writeJsonNumber(event.lostBytes);
+      members.key("flag");
+      consolePrint("\"%s\"", flagName(event.flag));
+      members.key("reason");
+      consolePrint("\"%s\"", refusalText(event.refusal).json);
       break;
   }
 }

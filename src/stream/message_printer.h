@@ -16,6 +16,7 @@
 #include "decode/message_reader.h"
 #include "output/json_text.h"
 #include "output/owned_file.h"
+#include "stream/connection_events.h"
 #include "stream/connection_table.h"
 
 namespace vestrel {
@@ -44,20 +45,7 @@ struct PrintSettings {
   bool hex = false;
 };
 
-// What happened to a connection, rather than to a message in it.
-enum class ConnectionChange { Opened, OpenBeforeCapture, Closed, Lost };
-enum class CloseReason { Fin, Rst, Idle, PortsReused, TableFull };
-
-struct ConnectionEvent {
-  ConnectionChange change;
-  uint8_t protocolByte = 0;               // Opened: the client's first byte
-  bool carriesMessages = true;            // Opened: that byte names the chat protocol
-  CloseReason reason = CloseReason::Fin;  // Closed
-  bool sent = false;                      // Lost: toward the server
-  uint64_t lostBytes = 0;                 // Lost
-};
-
-class MessagePrinter {
+class MessagePrinter final : public ConnectionEvents {
  public:
   explicit MessagePrinter(const OutputSettings& settings, PrintSettings print = {})
       : log(settings.logFile.get()), settings_(settings), print_(print) {}
@@ -72,6 +60,18 @@ class MessagePrinter {
   void printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection = nullptr);
   // Shown on the console with the client ends only; always in JSON.
   void printEvent(const ConnectionKey& connection, const ConnectionEvent& event);
+
+  // What the connection tracker tells, printed as above.
+  void frameTime(const timeval& time) override { setFrameTime(time); }
+  void message(const MessageReader& reader, bool sent, const ConnectionKey& connection) override {
+    printMessage(reader, sent, &connection);
+  }
+  void tooLong(const MessageHeader& header, bool sent, const ConnectionKey& connection) override {
+    printTooLong(header, sent, &connection);
+  }
+  void event(const ConnectionKey& connection, const ConnectionEvent& event) override {
+    printEvent(connection, event);
+  }
 
   // Pushes out what the console and the log hold; a log that fails now is
   // given up with a message on the console.

@@ -1,100 +1,210 @@
 #include "stream/sequence_order.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vestrel {
 
-struct SequenceOrder::Held {
-  uint32_t sequence;
-  std::vector<uint8_t> bytes;
-};
-
 namespace {
 
-// Sequence numbers wrap at 2^32: a number up to half the space past
-// another is ahead of it, anything else behind.
-bool isAhead(uint32_t sequence, uint32_t next) {
-  const uint32_t distance = sequence - next;
-  return distance != 0 && distance < 0x80000000U;
-}
+// Where positions start, far enough from zero that a stream met mid-way
+// can move its start back.
+constexpr uint64_t kOrigin = uint64_t{1} << 40;
+constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
+// Pieces smaller than this take on the bytes that follow them: a run of
+// tiny segments costs a few entries, a run of large ones no copying.
+constexpr size_t kJoinBelow = 4096;
 
 }  // namespace
 
-SequenceOrder::SequenceOrder() = default;
-SequenceOrder::~SequenceOrder() = default;
-SequenceOrder::SequenceOrder(SequenceOrder&&) noexcept = default;
-SequenceOrder& SequenceOrder::operator=(SequenceOrder&&) noexcept = default;
-
 void SequenceOrder::start(uint32_t sequence) {
   next_ = sequence;
+  nextPosition_ = seenEnd_ = kOrigin;
   started_ = true;
-  held_.reset();
+  provisional_ = false;
+  provisionalSegments_ = 0;
+  held_.clear();
+  heldBytes_ = heldMemory_ = 0;
 }
 
-size_t SequenceOrder::heldBytes() const {
-  size_t total = 0;
-  if (held_) {
-    for (const Held& segment : *held_) total += segment.bytes.size();
+// Sequence numbers wrap at 2^32: a number up to half the space past next_
+// is ahead of it, anything else behind.
+SequenceOrder::Position SequenceOrder::positionOf(uint32_t sequence) const {
+  return nextPosition_ + static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(sequence - next_)));
+}
+
+bool SequenceOrder::inWindow(uint32_t sequence, uint32_t window) const {
+  if (!started_) return true;
+  const int64_t distance = static_cast<int32_t>(sequence - next_);
+  if (distance >= 0) return distance <= int64_t{window};
+  return -distance <= int64_t{std::max(window, kUnknownWindow)};
+}
+
+void SequenceOrder::reached(uint32_t sequence) {
+  if (started_) noteSeen(positionOf(sequence));
+}
+
+bool SequenceOrder::atNextByte(uint32_t sequence) const {
+  return sequence == next_ || positionOf(sequence) == seenEnd_;
+}
+
+void SequenceOrder::noteSeen(Position end) { seenEnd_ = std::max(seenEnd_, end); }
+
+Placement SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payload, uint32_t window,
+                                OrderedOutput& output) {
+  if (payload.empty()) return Placement::Duplicate;
+  if (!started_) {
+    start(sequence);
+    provisional_ = true;
   }
-  return total;
-}
-
-void SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payload, OrderedOutput& output) {
-  if (payload.empty()) return;
-  if (!started_) start(sequence);
-  if (isAhead(sequence, next_)) {
-    hold(sequence, payload);
-    while (heldBytes() > kHeldBytesLimit) skipToHeld(output);
-    return;
+  const Position position = positionOf(sequence);
+  const Position end = position + payload.size();
+  if (!inWindow(sequence, window)) {
+    if (position > nextPosition_) noteSeen(end);
+    return Placement::OutOfWindow;
   }
-  deliverInOrder(sequence, payload, output);
-  if (held_) deliverHeld(output);
+  noteSeen(end);
+  if (provisional_) {
+    if (position < nextPosition_) {
+      next_ = sequence;
+      nextPosition_ = position;
+    }
+    hold(position, payload);
+    if (++provisionalSegments_ >= 2 || heldMemory_ > kHeldMemoryLimit) commit(output);
+    return Placement::Taken;
+  }
+  if (end <= nextPosition_) return Placement::Duplicate;
+  if (position <= nextPosition_ && held_.empty()) {
+    // The common case: the next segment in order goes straight out.
+    payload = payload.subspan(nextPosition_ - position);
+    next_ += static_cast<uint32_t>(payload.size());
+    nextPosition_ += payload.size();
+    output.bytes(payload);
+    return Placement::Taken;
+  }
+  const size_t heldBefore = heldBytes_;
+  hold(position, payload);
+  if (heldBytes_ == heldBefore) return Placement::Duplicate;
+  deliverHeld(output);
+  while (heldMemory_ > kHeldMemoryLimit && skipFirstGap(output)) {
+  }
+  return Placement::Taken;
 }
 
-// Delivers what of a segment at or behind next_ is new.
-void SequenceOrder::deliverInOrder(uint32_t sequence, std::span<const uint8_t> payload, OrderedOutput& output) {
-  const uint32_t behind = next_ - sequence;
-  if (behind >= payload.size()) return;  // every byte delivered before
-  payload = payload.subspan(behind);
-  next_ += static_cast<uint32_t>(payload.size());
-  output.bytes(payload);
+// Keeps the bytes of the segment that neither were delivered nor wait
+// already: where copies overlap, the first one stays.
+void SequenceOrder::hold(Position position, std::span<const uint8_t> payload) {
+  if (position < nextPosition_) {
+    payload = payload.subspan(std::min<size_t>(payload.size(), nextPosition_ - position));
+    position = nextPosition_;
+  }
+  auto after = held_.upper_bound(position);
+  if (after != held_.begin()) {
+    const auto before = std::prev(after);
+    const Position beforeEnd = before->first + before->second.size();
+    if (beforeEnd > position) {
+      const size_t covered = std::min<size_t>(payload.size(), beforeEnd - position);
+      payload = payload.subspan(covered);
+      position += covered;
+    }
+  }
+  while (!payload.empty()) {
+    const auto piece = held_.lower_bound(position);
+    const Position limit = piece == held_.end() ? kNoLimit : piece->first;
+    if (limit > position) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(payload.size(), limit - position));
+      holdPiece(position, payload.first(length));
+      payload = payload.subspan(length);
+      position += length;
+      continue;
+    }
+    const size_t covered = std::min<size_t>(payload.size(), piece->second.size());
+    payload = payload.subspan(covered);
+    position += covered;
+  }
 }
 
-// Keeps a segment that lies ahead of a gap, in order of distance from
-// next_; that order holds while next_ moves on, since every segment kept is
-// ahead of it.
-void SequenceOrder::hold(uint32_t sequence, std::span<const uint8_t> payload) {
-  if (!held_) held_ = std::make_unique<std::vector<Held>>();
-  const uint32_t distance = sequence - next_;
-  const auto place = std::find_if(held_->begin(), held_->end(),
-                                  [&](const Held& segment) { return segment.sequence - next_ >= distance; });
-  // A second copy of a waiting segment adds nothing.
-  if (place != held_->end() && place->sequence == sequence && place->bytes.size() >= payload.size()) return;
-  held_->insert(place, Held{sequence, std::vector<uint8_t>(payload.begin(), payload.end())});
+// A piece that goes on from a small one before it joins it.
+void SequenceOrder::holdPiece(Position position, std::span<const uint8_t> piece) {
+  const auto after = held_.lower_bound(position);
+  heldBytes_ += piece.size();
+  if (after != held_.begin()) {
+    auto& before = *std::prev(after);
+    if (before.first + before.second.size() == position && before.second.size() < kJoinBelow) {
+      heldMemory_ -= before.second.capacity();
+      before.second.insert(before.second.end(), piece.begin(), piece.end());
+      heldMemory_ += before.second.capacity();
+      return;
+    }
+  }
+  const auto added = held_.emplace_hint(after, position, std::vector<uint8_t>(piece.begin(), piece.end()));
+  heldMemory_ += added->second.capacity() + kHeldPieceCost;
 }
 
-// Delivers the waiting segments that the stream has reached.
+void SequenceOrder::release(std::map<Position, std::vector<uint8_t>>::iterator piece) {
+  heldBytes_ -= piece->second.size();
+  heldMemory_ -= piece->second.capacity() + kHeldPieceCost;
+  held_.erase(piece);
+}
+
+// Delivers the waiting pieces that the stream has reached.
 void SequenceOrder::deliverHeld(OrderedOutput& output) {
-  while (held_ && !held_->empty() && !isAhead(held_->front().sequence, next_)) {
-    const Held segment = std::move(held_->front());
-    held_->erase(held_->begin());
-    deliverInOrder(segment.sequence, segment.bytes, output);
+  while (!held_.empty() && held_.begin()->first <= nextPosition_) {
+    const auto first = held_.begin();
+    const Position end = first->first + first->second.size();
+    if (end <= nextPosition_) {
+      release(first);
+      continue;
+    }
+    const size_t offset = static_cast<size_t>(nextPosition_ - first->first);
+    const std::vector<uint8_t> bytes = std::move(first->second);
+    heldMemory_ -= bytes.capacity();
+    heldBytes_ -= bytes.size();
+    heldMemory_ -= kHeldPieceCost;
+    held_.erase(first);
+    next_ += static_cast<uint32_t>(end - nextPosition_);
+    nextPosition_ = end;
+    output.bytes(std::span(bytes).subspan(offset));
   }
-  if (held_ && held_->empty()) held_.reset();
 }
 
-// Gives up the gap before the first waiting segment.
-void SequenceOrder::skipToHeld(OrderedOutput& output) {
-  if (!held_ || held_->empty()) return;
-  const uint32_t gap = held_->front().sequence - next_;
-  next_ = held_->front().sequence;
-  output.lost(gap);
+void SequenceOrder::commit(OrderedOutput& output) {
+  provisional_ = false;
   deliverHeld(output);
 }
 
+bool SequenceOrder::skipFirstGap(OrderedOutput& output) {
+  if (provisional_) commit(output);
+  if (held_.empty()) return false;
+  const Position first = held_.begin()->first;
+  if (first > nextPosition_) {
+    const uint64_t gap = first - nextPosition_;
+    next_ += static_cast<uint32_t>(gap);
+    nextPosition_ = first;
+    output.lost(gap);
+  }
+  deliverHeld(output);
+  return true;
+}
+
+void SequenceOrder::acknowledged(uint32_t acknowledged, OrderedOutput& output) {
+  if (!started_) return;
+  const Position position = positionOf(acknowledged);
+  if (position <= nextPosition_ || position > seenEnd_) return;
+  if (provisional_) commit(output);
+  while (nextPosition_ < position && !held_.empty() && held_.begin()->first < position) skipFirstGap(output);
+  if (nextPosition_ < position) {
+    const uint64_t gap = position - nextPosition_;
+    next_ = acknowledged;
+    nextPosition_ = position;
+    output.lost(gap);
+    deliverHeld(output);
+  }
+}
+
 void SequenceOrder::finish(OrderedOutput& output) {
-  while (held_ && !held_->empty()) skipToHeld(output);
-  held_.reset();
+  while (skipFirstGap(output)) {
+  }
 }
 
 }  // namespace vestrel

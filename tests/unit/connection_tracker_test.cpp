@@ -7,6 +7,7 @@
 
 #include "decode/message_names.h"
 #include "stream/connection_tracker.h"
+#include "stream/message_printer.h"
 #include "test_support.h"
 
 namespace vestrel {
@@ -63,8 +64,10 @@ struct TrackerRun {
   OutputSettings settings;
   MessagePrinter printer;
   ConnectionTracker tracker;
-  explicit TrackerRun(bool showConnections, size_t capacity = kMaxConnections)
-      : printer(settings, {.connection = showConnections}), tracker(printer, {6112}, capacity) {}
+  explicit TrackerRun(bool showConnections, size_t capacity = kMaxConnections,
+                      size_t heldMemory = kDefaultTotalHeldMemory)
+      : printer(settings, {.connection = showConnections}),
+        tracker(printer, {6112}, {.connections = capacity, .totalHeldMemory = heldMemory}) {}
   void feed(const std::vector<Segment>& segments, time_t second = 0) {
     for (const Segment& segment : segments) tracker.handleFrame({second, 0}, frameOf(segment));
   }
@@ -141,15 +144,42 @@ INSTANTIATE_TEST_SUITE_P(
                     kSent2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Past the bound a gap is given up at once, not at the end.
+// Past the bound a gap is given up at once, not at the end. Met mid-way,
+// so that the window is the wide one of an unseen handshake.
 TEST(TrackerBounds, HeldBytesPastTheBoundAreDeclaredLost) {
   TrackerRun run(false);
-  run.feed(opened({}));
+  run.feed({{true, kFirst, kPing1}, {true, kFirst + kPingSize, kPing2}});
+  const uint32_t ahead = kFirst + 2 * kPingSize + 10;
   const Bytes chunk(size_t{32} * 1024, 0x00);
-  for (uint32_t i = 0; i < 8; ++i) run.feed({{true, kFirst + 10 + i * 32768, chunk}});
+  for (uint32_t i = 0; i < 7; ++i) run.feed({{true, ahead + i * 32768, chunk}});
   EXPECT_EQ(run.tracker.counts().lostBytes, 0U) << "within the bound the gap may still fill";
-  run.feed({{true, kFirst + 10 + 8 * 32768, chunk}});
+  run.feed({{true, ahead + 7 * 32768, chunk}});
   EXPECT_EQ(run.tracker.counts().lostBytes, 10U);
+}
+
+// The bound counts what is held, bookkeeping included: one-byte segments
+// in reverse order, none joining another, cannot hold more.
+TEST(TrackerBounds, TinySegmentsCountWhatTheyCost) {
+  TrackerRun run(false);
+  run.feed({{true, kFirst, kPing1}, {true, kFirst + kPingSize, kPing2}});
+  for (uint32_t i = 20000; i > 0; --i) {
+    run.feed({{true, kFirst + 2 * kPingSize + 2 * i, {0x00}}});
+    ASSERT_LE(run.tracker.heldMemory(), kHeldMemoryLimit);
+  }
+  EXPECT_GT(run.tracker.counts().lostBytes, 0U);
+}
+
+// Past the total bound the direction that began holding first gives up.
+TEST(TrackerBounds, TotalBoundGivesUpTheOldestHoldFirst) {
+  TrackerRun run(false, kMaxConnections, 100 * 1024);
+  const Bytes chunk(size_t{60} * 1024, 0x00);
+  for (const uint16_t port : {40000, 40001}) {
+    run.feed({{true, kFirst, kPing1, kAck, port}, {true, kFirst + kPingSize, kPing2, kAck, port}});
+  }
+  run.feed({{true, kFirst + 20, chunk, kAck, 40000}});
+  run.feed({{true, kFirst + 30, chunk, kAck, 40001}});
+  EXPECT_EQ(run.tracker.counts().lostBytes, 4U) << "the first connection's 4-byte gap";
+  EXPECT_LE(run.tracker.heldMemory(), size_t{100} * 1024);
 }
 
 TEST(TrackerBounds, FullTableForgetsTheConnectionIdleLongest) {
@@ -169,6 +199,7 @@ TEST(TrackerLines, ConnectionLinesAndAlignedContinuations) {
   run.feed({{true, kFirst + 3 + kPingSize, {}, kFin},
             {false, kServerStart + 1 + static_cast<uint32_t>(channels.size()), {}, kFin}});
   run.feed({{true, 7, kPing1, kAck, 40009}}, kIdleSeconds + 1);
+  run.tracker.finish();
   const std::string client = "127.0.0.1:40000         ";
   EXPECT_EQ(run.output.text(),
             client + "Conn -> opened to 127.0.0.1:6112, protocol byte 0x01\n" + client +

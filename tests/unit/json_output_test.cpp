@@ -110,7 +110,7 @@ TEST(JsonObjects, CarryTheirMembersInOrder) {
   reader.attach(proof.data());
   printer.printMessage(reader, true, &key);
   printer.printTooLong({0xFF, 0x0F, 0xFF01}, false);
-  printer.printEvent(key, {.change = ConnectionChange::Lost, .sent = false, .lostBytes = 12});
+  printer.printEvent(key, {.change = ConnectionChange::Lost, .sent = false, .bytes = 12});
   printer.printEvent(key, {.change = ConnectionChange::Closed, .reason = CloseReason::PortsReused});
   const std::string connection =
       R"("connection":{"client":{"address":"::1","port":50312},"server":{"address":"10.0.0.1","port":6112}})";
