@@ -34,14 +34,14 @@ enum class Refusal {
 
 struct ConnectionEvent {
   ConnectionChange change;
-  uint8_t protocolByte = 0;               // Opened: the client's first byte
-  bool carriesMessages = true;            // Opened: that byte names the chat protocol
-  CloseReason reason = CloseReason::Fin;  // Closed
-  bool sent = false;                      // every event of a direction: toward the server
-  uint64_t bytes = 0;                     // Lost, Skipped, Incomplete, NotDelivered
-  uint32_t messageLength = 0;             // Incomplete: its header's length; 0 when the header was cut
+  uint8_t protocolByte = 0;                // Opened: the client's first byte
+  bool carriesMessages = true;             // Opened: that byte names the chat protocol
+  CloseReason reason = CloseReason::Fin;   // Closed
+  bool sent = false;                       // every event of a direction: toward the server
+  uint64_t bytes = 0;                      // Lost, Skipped, Incomplete, NotDelivered
+  uint32_t messageLength = 0;              // Incomplete: its header's length; 0 when the header was cut
   Refusal refusal = Refusal::OutOfWindow;  // NotDelivered, Ignored
-  uint8_t flag = 0;                       // Ignored: the TCP flag (kTcpSyn, kTcpFin, kTcpRst)
+  uint8_t flag = 0;                        // Ignored: the TCP flag (kTcpSyn, kTcpFin, kTcpRst)
 };
 
 class ConnectionEvents {

@@ -294,9 +294,9 @@ void ConnectionTracker::refuseOnClosed(Connection& connection, const TcpSegment&
   if (segment.payload.empty()) return;
   const SequenceOrder& order = directionOf(connection, sent).order;
   const uint32_t end = firstByteOf(segment) + static_cast<uint32_t>(segment.payload.size());
-  const int64_t fresh =
-      order.started() ? std::min<int64_t>(static_cast<int32_t>(end - order.next()), segment.payload.size())
-                      : static_cast<int64_t>(segment.payload.size());
+  const int64_t fresh = order.started()
+                            ? std::min<int64_t>(static_cast<int32_t>(end - order.next()), segment.payload.size())
+                            : static_cast<int64_t>(segment.payload.size());
   if (fresh <= 0) return;
   notDelivered(connection, sent, static_cast<uint64_t>(fresh),
                connection.closeReason == CloseReason::Rst ? Refusal::AfterRst : Refusal::AfterFin);

@@ -24,16 +24,16 @@ namespace vestrel {
 // What a run of the tracker came across, for the report at its end.
 struct TrackerCounts {
   uint64_t lostBytes = 0;
-  uint64_t losses = 0;                // gaps declared
-  uint64_t skippedBytes = 0;          // passed over while looking for a message
-  uint64_t incompleteMessages = 0;    // cut off by a gap or an end
-  uint64_t incompleteBytes = 0;       // their bytes that came
-  uint64_t notDeliveredBytes = 0;     // out of window, after a FIN, on or after an RST
-  uint64_t ignoredControls = 0;       // SYN, FIN and RST segments that changed nothing
-  uint64_t connections = 0;           // connections followed
-  uint64_t forgotten = 0;             // dropped from a full table
-  uint64_t cutSegments = 0;           // chat segments the snapshot length cut short
-  uint64_t heldMemoryGivenUp = 0;     // gaps given up for the total bound
+  uint64_t losses = 0;              // gaps declared
+  uint64_t skippedBytes = 0;        // passed over while looking for a message
+  uint64_t incompleteMessages = 0;  // cut off by a gap or an end
+  uint64_t incompleteBytes = 0;     // their bytes that came
+  uint64_t notDeliveredBytes = 0;   // out of window, after a FIN, on or after an RST
+  uint64_t ignoredControls = 0;     // SYN, FIN and RST segments that changed nothing
+  uint64_t connections = 0;         // connections followed
+  uint64_t forgotten = 0;           // dropped from a full table
+  uint64_t cutSegments = 0;         // chat segments the snapshot length cut short
+  uint64_t heldMemoryGivenUp = 0;   // gaps given up for the total bound
 };
 
 // How long a connection may stay silent before it is closed, in capture time.

@@ -117,8 +117,7 @@ void printIncomplete(const ConnectionEvent& event) {
     consolePrint("%s -> (incomplete message: %llu of %u bytes)", directionText(event.sent), wide(event.bytes),
                  static_cast<unsigned>(event.messageLength));
   } else {
-    consolePrint("%s -> (incomplete message: %llu bytes of its header)", directionText(event.sent),
-                 wide(event.bytes));
+    consolePrint("%s -> (incomplete message: %llu bytes of its header)", directionText(event.sent), wide(event.bytes));
   }
 }
 
@@ -250,8 +249,8 @@ void writeJsonBytes(JsonMembers& members, const ConnectionEvent& event) {
 }
 
 void writeJsonEventMembers(JsonMembers& members, const ConnectionEvent& event) {
-  static constexpr const char* kChangeNames[] = {"opened",     "open_before_capture", "closed",        "lost",
-                                                 "skipped",    "incomplete",          "not_delivered", "ignored"};
+  static constexpr const char* kChangeNames[] = {"opened",  "open_before_capture", "closed",        "lost",
+                                                 "skipped", "incomplete",          "not_delivered", "ignored"};
   members.key("event");
   consolePrint("\"%s\"", kChangeNames[static_cast<size_t>(event.change)]);
   switch (event.change) {

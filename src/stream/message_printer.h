@@ -69,9 +69,7 @@ class MessagePrinter final : public ConnectionEvents {
   void tooLong(const MessageHeader& header, bool sent, const ConnectionKey& connection) override {
     printTooLong(header, sent, &connection);
   }
-  void event(const ConnectionKey& connection, const ConnectionEvent& event) override {
-    printEvent(connection, event);
-  }
+  void event(const ConnectionKey& connection, const ConnectionEvent& event) override { printEvent(connection, event); }
 
   // Pushes out what the console and the log hold; a log that fails now is
   // given up with a message on the console.

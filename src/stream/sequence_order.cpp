@@ -86,8 +86,7 @@ Placement SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payl
   hold(position, payload);
   if (heldBytes_ == heldBefore) return Placement::Duplicate;
   deliverHeld(output);
-  while (heldMemory_ > kHeldMemoryLimit && skipFirstGap(output)) {
-  }
+  while (heldMemory_ > kHeldMemoryLimit && skipFirstGap(output)) {}
   return Placement::Taken;
 }
 
@@ -203,8 +202,7 @@ void SequenceOrder::acknowledged(uint32_t acknowledged, OrderedOutput& output) {
 }
 
 void SequenceOrder::finish(OrderedOutput& output) {
-  while (skipFirstGap(output)) {
-  }
+  while (skipFirstGap(output)) {}
 }
 
 }  // namespace vestrel

@@ -21,7 +21,8 @@ const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
 
 const std::string kUsageHint =
     "Usage: vestrel-trace [-CDhsuUVx] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
-    "[-w FILE] [--json] [--single-stream] [--reassembly-memory SIZE] [EXPRESSION]\nTry 'vestrel-trace --help' for more.\n";
+    "[-w FILE] [--json] [--single-stream] [--reassembly-memory SIZE] [EXPRESSION]\nTry 'vestrel-trace --help' for "
+    "more.\n";
 
 ChildResult readCapture(std::vector<std::string> arguments, std::optional<std::filesystem::path> input = {}) {
   return runProgram({kReader, std::move(arguments), std::move(input)});
@@ -186,13 +187,14 @@ TEST(DamagedFile, SegmentsCutBySnapshotLengthAreReported) {
   EXPECT_EQ(result.status, "exit 0");
   // The message cut shows as incomplete, the rest of the segment as lost
   // once the receiver acknowledges it.
-  EXPECT_EQ(result.errors, "vestrel-trace: 261 bytes lost in 1 gap(s) of the connections' streams; the messages in "
-                           "them are missing\n"
-                           "vestrel-trace: 1 message(s) left incomplete (16 bytes) by a gap or by the end of their "
-                           "connection\nvestrel-trace: " +
-                               (scratch / "cut").string() +
-                               ": warning: 1 segment(s) of the chat ports were cut short by the capture's snapshot "
-                               "length; the messages in them are incomplete\n");
+  EXPECT_EQ(result.errors,
+            "vestrel-trace: 261 bytes lost in 1 gap(s) of the connections' streams; the messages in "
+            "them are missing\n"
+            "vestrel-trace: 1 message(s) left incomplete (16 bytes) by a gap or by the end of their "
+            "connection\nvestrel-trace: " +
+                (scratch / "cut").string() +
+                ": warning: 1 segment(s) of the chat ports were cut short by the capture's snapshot "
+                "length; the messages in them are incomplete\n");
   EXPECT_FALSE(result.output.empty());
 }
 
@@ -264,6 +266,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-w", "@", "-r", "@"},
                 readFile(kSample),
                 "vestrel-trace: @: is the capture file being read; not written\n"},
+        Refusal{"SavedFramesIntoTheLog",
+                {"-r", kSample.string(), "-l", "@", "-w", "@"},
+                "",
+                "vestrel-trace: @: is the log file (-l) as well; -w needs a file of its own\n"},
         Refusal{"BadFilterExpression",
                 {"-r", "@", "tcp", "porrt", "1"},
                 readFile(kSample),
@@ -393,6 +399,26 @@ namespace vestrel::read {
 namespace {
 
 // The sample's console up to (not including) its messageCount+1-th message.
+// What is read and saved is what the ports and the expression pick, from a
+// file the program reads itself as from a live device.
+TEST(Selection, PortsAndExpressionPickTheFramesShownAndSaved) {
+  std::string sample = readFile(kSample);
+  // The first frame (a SYN) moved to other ports: -w must leave it out.
+  const size_t tcp = recordStarts(sample)[0] + kPcapRecordHeaderBytes + 14 + 20;
+  sample.replace(tcp, 4, std::string{0, 80, 0, 81});
+  const ScratchDirectory scratch;
+  writeFile(scratch / "moved", sample);
+  const ChildResult saved = readCapture({"-r", scratch / "moved", "-w", scratch / "saved"});
+  EXPECT_EQ(recordStarts(readFile(scratch / "saved")).size(), recordStarts(sample).size() - 1);
+  EXPECT_EQ(readCapture({"-p", "7000", "-r", kSample}).output, "") << "-p replaces the chat port";
+  const ChildResult one = readCapture({"-C", "-r", kSample, "port", "61023"});
+  EXPECT_GT(one.output.size(), 1000U);
+  for (size_t at = 0; at < one.output.size(); at = one.output.find('\n', at) + 1) {
+    const bool continuation = one.output[at] == ' ';
+    ASSERT_TRUE(continuation || one.output.compare(at, 16, "192.0.2.77:61023") == 0) << one.output.substr(at, 80);
+  }
+}
+
 std::string firstMessages(size_t messageCount) {
   std::string all = golden("chat-session.txt");
   size_t messages = 0;

@@ -2,6 +2,8 @@
 // hold, and the members every object carries.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <cctype>
 
 #include "decode/decode_details.h"
@@ -123,6 +125,62 @@ TEST(JsonObjects, CarryTheirMembersInOrder) {
           R"("event":"too_long","direction":"received","id":15,"name":"SID_CHATEVENT","length":65281})" + "\n" + time +
           connection + R"(,"event":"lost","direction":"received","bytes":12})" + "\n" + time + connection +
           R"(,"event":"closed","reason":"ports_reused"})" + "\n");
+}
+
+// Times as a capture may store them: microseconds past a second, below
+// zero, or a second no RFC 3339 text can hold.
+struct TimeCase {
+  const char* name;
+  timeval time;
+  std::string json;
+};
+
+void PrintTo(const TimeCase& c, std::ostream* out) { *out << c.name; }
+
+class JsonTime : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(JsonTime, IsValidRfc3339OrNull) {
+  ConsoleCapture output;
+  OutputSettings settings;
+  MessagePrinter printer(settings, {.json = true});
+  printer.setFrameTime(GetParam().time);
+  printer.printTooLong({0xFF, 0x0F, 0xFF01}, false);
+  const std::string text = output.text();
+  EXPECT_EQ(text.substr(0, text.find(",\"event\"")), "{\"time\":" + GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stamps, JsonTime,
+    ::testing::Values(TimeCase{"MicrosecondsCarried", {86400, 1999999}, R"("1970-01-02T00:00:01.999999Z")"},
+                      TimeCase{"NegativeMicroseconds", {86400, -1}, R"("1970-01-01T23:59:59.999999Z")"},
+                      TimeCase{"AllOnesMicroseconds", {86400, 4294967295}, R"("1970-01-02T01:11:34.967295Z")"},
+                      TimeCase{"BeforeTheEpoch", {-1, 0}, R"("1969-12-31T23:59:59.000000Z")"},
+                      TimeCase{"LastSecondOfYear9999", {253402300799, 0}, R"("9999-12-31T23:59:59.000000Z")"},
+                      TimeCase{"PastYear9999", {253402300800, 0}, "null"},
+                      TimeCase{"BeforeYear1", {-62135596801, 0}, "null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The events a connection's damage and attacks leave.
+TEST(JsonObjects, AnomaliesCarryTheirCountsAndReasons) {
+  ConsoleCapture output;
+  OutputSettings settings;
+  MessagePrinter printer(settings, {.json = true});
+  ConnectionKey key;
+  printer.printEvent(key, {.change = ConnectionChange::Skipped, .sent = true, .bytes = 2});
+  printer.printEvent(key, {.change = ConnectionChange::Incomplete, .bytes = 5, .messageLength = 8});
+  printer.printEvent(key, {.change = ConnectionChange::Incomplete, .bytes = 2});
+  printer.printEvent(key, {.change = ConnectionChange::NotDelivered, .bytes = 9, .refusal = Refusal::AfterFin});
+  printer.printEvent(
+      key, {.change = ConnectionChange::Ignored, .sent = true, .refusal = Refusal::NotAtNextByte, .flag = 0x04});
+  std::string events;
+  std::istringstream lines(output.text());
+  for (std::string line; std::getline(lines, line);) events += line.substr(line.find("\"event\"")) + "\n";
+  EXPECT_EQ(events, R"("event":"skipped","direction":"sent","bytes":2}
+"event":"incomplete","direction":"received","bytes":5,"length":8}
+"event":"incomplete","direction":"received","bytes":2}
+"event":"not_delivered","direction":"received","bytes":9,"reason":"after_fin"}
+"event":"ignored","direction":"sent","flag":"RST","reason":"not_at_next_byte"}
+)");
 }
 
 }  // namespace

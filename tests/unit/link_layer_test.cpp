@@ -2,7 +2,9 @@
 // is found behind each header, and frames of other protocols or cut inside
 // their link header are passed over.
 #include <gtest/gtest.h>
+
 #include <pcap/pcap.h>
+#include <optional>
 
 #include <algorithm>
 
@@ -275,6 +277,42 @@ TEST(TcpSegmentFields, ReadsAddressesSequenceAndFlags) {
   }
 }
 
+// A SYN's options up to its header length: the window scale option, found
+// among others, capped at 14, and nothing read past the header.
+TEST(TcpSegmentFields, WindowScaleOfASyn) {
+  const Bytes v4{127, 0, 0, 1};
+  const auto withOptions = [&](uint8_t flags, const Bytes& options) {
+    Bytes header = be16(kClientPort) + be16(kBncsPort) + be32(1) + be32(0xA5A5A5A5) +
+                   byte(static_cast<uint8_t>((20 + options.size()) / 4 << 4)) + byte(flags) + be16(0x1234) + be32(0);
+    return findTcpSegment(LinkLayer::RawIp, ipv4(v4, v4, header + options));
+  };
+  const Bytes mss = Bytes{2, 4, 0x05, 0xB4};
+  struct Case {
+    uint8_t flags;
+    Bytes options;
+    std::optional<uint8_t> shift;
+  } const cases[] = {
+      {kTcpSyn, mss + Bytes{1, 3, 3, 7}, 7}, {kTcpSyn, Bytes{3, 3, 20, 0}, 14}, {kTcpSyn, mss + Bytes{0, 3, 3, 7}, {}},
+      {kTcpSyn, Bytes{1, 1, 1, 3}, {}},      {kTcpAck, Bytes{3, 3, 7, 0}, {}},
+  };
+  for (const Case& c : cases) {
+    const auto segment = withOptions(c.flags, c.options);
+    ASSERT_TRUE(segment.has_value());
+    EXPECT_EQ(segment->windowShift, c.shift);
+    EXPECT_EQ(segment->acknowledgement, 0xA5A5A5A5U);
+    EXPECT_EQ(segment->window, 0x1234);
+  }
+}
+
+// A segment a network card was left to cut (TSO) is captured with a total
+// length of 0: the frame holds its payload.
+TEST(TcpSegmentFields, TotalLengthZeroTakesThePayloadFromTheFrame) {
+  const auto segment = findTcpSegment(LinkLayer::RawIp, ipv4Packet({.overrideTotal = true, .totalLength = 0}));
+  ASSERT_TRUE(segment.has_value());
+  EXPECT_EQ(Bytes(segment->payload.begin(), segment->payload.end()), kPing);
+  EXPECT_TRUE(segment->lengthFromFrame);
+}
+
 TEST(HandleSegment, ReadsFramesByTheMonitorsLinkLayer) {
   const Bytes frame = cooked2(0x0800) + kIpv4;
   OutputSettings options;
@@ -303,6 +341,7 @@ TEST(HandleSegment, CountsChatSegmentsCutByTheSnapshotLength) {
       {"padded", whole + fill(6, 0), 0},
       {"payloadCut", head(whole, whole.size() - 1), 1},
       {"onlyHeaders", head(whole, 14 + 40), 1},
+      {"insideTheTcpHeader", head(whole, 14 + 20 + 10), 1},
       {"otherPortCut", head(tcpFrame(80, 443, kPing), whole.size() - 1), 0},
   };
   for (const Case& c : cases) {
