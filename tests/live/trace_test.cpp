@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/child_process.h"
+#include "common/test_files.h"
 #include "live_fixture.h"
 
 namespace vestrel::live {
@@ -147,11 +148,18 @@ TEST_F(TraceLiveTest, DeviceByTheNumberTheListGives) {
 
 // Without the right to capture: the library's reason, how to get the
 // right, and a failing status.
+// Nobody may not reach the build tree (a checkout under root's 0700 home):
+// the child runs a copy from a directory anyone can enter.
 TEST_F(TraceLiveTest, WithoutPermissionSaysHowToGetIt) {
+  const test::ScratchDirectory scratch;
+  namespace fs = std::filesystem;
+  fs::permissions(scratch.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+  fs::copy_file(vestrelTraceBinary(), scratch / "vestrel-trace");
   test::ChildSetup nobody;
   nobody.runAs = test::ChildSetup::User{65534, 65534};
   const test::ChildResult result =
-      test::ChildProcess::run(vestrelTraceBinary(), {"-i", "lo"}, "/dev/null", kLinesTimeout, nobody);
+      test::ChildProcess::run((scratch / "vestrel-trace").string(), {"-i", "lo"}, "/dev/null", kLinesTimeout, nobody);
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_TRUE(result.errors.starts_with("vestrel-trace: lo: You don't have permission")) << result.errors;
   EXPECT_NE(result.errors.find("sudo setcap cap_net_raw,cap_net_admin+ep"), std::string::npos) << result.errors;
