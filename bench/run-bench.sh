@@ -170,6 +170,49 @@ EOF
     say ""
 }
 
+# Captures an attacker or a lossy tap makes, each at N and 2N, so that the
+# time can be seen to grow no faster than the input.
+attacks() {
+    say "## Offline: damage and attacks"
+    say ""
+    say "vestrel-trace -r FILE (per connection), output to /dev/null, medians of $runs runs. lossy: a --messages" \
+        "session whose capture lost every other data segment of each side (each segment after a gap in its" \
+        "direction, the gap given up when the receiver acknowledges past it); beside it the clean capture of" \
+        "as many messages. tiny: one connection whose pings come in one-byte segments, the first one captured" \
+        "last, so that all the others wait behind a one-byte gap (past the receiver's window they are refused)." \
+        "colliding: IPv6 connections from one /64 whose keys collide in the unkeyed hash the connection table" \
+        "used before it had a per-process key; each opens, sends a ping and closes."
+    say ""
+    say "| capture | messages, segments or connections | wall s | CPU s | peak RSS MB |"
+    say "|---|---|---|---|---|"
+    : >"$work/attack-rows"
+    for entry in "clean 500000 --messages 500000" "clean 1000000 --messages 1000000" \
+        "lossy 500000 --messages 500000 --lossy" "lossy 1000000 --messages 1000000 --lossy" \
+        "tiny 80000 --tiny-segments 80000" "tiny 160000 --tiny-segments 160000" \
+        "colliding 40000 --colliding 40000" "colliding 80000 --colliding 80000"; do
+        # shellcheck disable=SC2086
+        set -- $entry
+        kind=$1
+        size=$2
+        shift 2
+        "$build/vestrel-gen" "$@" -o "$work/attack.pcap"
+        measure "$build/vestrel-trace" -r "$work/attack.pcap" >"$work/attack-one"
+        read -r wall cpu rss <"$work/attack-one"
+        echo "$kind $size $wall $cpu" >>"$work/attack-rows"
+        awk -v k="$kind" -v n="$size" -v wall="$wall" -v cpu="$cpu" -v rss="$rss" 'BEGIN {
+            printf "| %s | %d | %.3f | %.3f | %.1f |\n", k, n, wall, cpu, rss / 1024 }' | tee -a "$report"
+    done
+    rm -f "$work/attack.pcap"
+    say ""
+    awk '{ cpu[$1 " " $2] = $4 }
+        END {
+            printf "lossy against clean at 1,000,000 messages: %.2fx the CPU time.", cpu["lossy 1000000"] / cpu["clean 1000000"]
+            printf " Doubling the input multiplies the CPU time by %.2f (clean), %.2f (lossy), %.2f (tiny), %.2f (colliding).\n\n",
+                cpu["clean 1000000"] / cpu["clean 500000"], cpu["lossy 1000000"] / cpu["lossy 500000"],
+                cpu["tiny 160000"] / cpu["tiny 80000"], cpu["colliding 80000"] / cpu["colliding 40000"] }' \
+        "$work/attack-rows" | tee -a "$report"
+}
+
 # Heads a live table; false, with a note, where no network namespace can
 # be made.
 live_section() {
@@ -287,6 +330,7 @@ micro() {
 
 machine
 offline
+attacks
 live
 live_bulk
 micro

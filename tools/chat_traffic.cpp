@@ -104,6 +104,7 @@ microseconds gapBefore(Dice& dice) { return microseconds(200 + dice.roll(400'000
 
 bool writeChatTraffic(CaptureWriter& writer, const ChatTraffic& traffic) {
   SessionPlayer player(writer, sessionStart(), {kConnection});
+  if (traffic.lossy) player.loseEveryOtherDataSegment();
   bool ok = player.play({0us, kOnlyConnection, Action::Open}) &&
             player.play({180us, kOnlyConnection, Action::Send, Side::Client, protocolByte()});
 

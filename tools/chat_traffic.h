@@ -11,6 +11,7 @@ namespace vestrel::wire {
 struct ChatTraffic {
   size_t messages = 1000;
   bool packed = false;  // runs of one side's messages share segments, or one message each
+  bool lossy = false;   // every other data segment of each side missing from the capture
 };
 
 // After the handshake and the protocol byte, exactly traffic.messages

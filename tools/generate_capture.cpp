@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "attack_traffic.h"
 #include "capture_writer.h"
 #include "chat_traffic.h"
 #include "interleaved_traffic.h"
@@ -27,6 +28,9 @@ struct Request {
   std::string outputPath;  // empty: standard output
   std::optional<size_t> messages;
   bool packed = false;
+  bool lossy = false;
+  std::optional<size_t> tinySegments;
+  std::optional<size_t> colliding;
   std::optional<InterleavedTraffic> clients;
   std::string expectPath;
   std::string clientOption;  // the first option given that needs --clients
@@ -50,7 +54,8 @@ std::string linkNameList() {
 void printUsage(std::FILE* to) {
   std::fprintf(
       to,
-      "Usage: vestrel-gen [--link NAME] [--format pcap|pcapng] [-o FILE] [--messages N [--packed]]\n"
+      "Usage: vestrel-gen [--link NAME] [--format pcap|pcapng] [-o FILE] [--messages N [--packed] [--lossy]]\n"
+      "       vestrel-gen [--link NAME] [--format pcap|pcapng] [-o FILE] --tiny-segments N | --colliding N\n"
       "       vestrel-gen [--link NAME] [--format pcap|pcapng] [-o FILE] --clients N [--messages-per-client M]\n"
       "                   [--ipv6 K] [--split] [--retransmit PCT] [--swap PCT] [--keepalive] [--midway]\n"
       "                   [--lose] [--seed S] [--expect FILE]\n"
@@ -62,6 +67,9 @@ void printUsage(std::FILE* to) {
       "  -o FILE          write FILE instead of standard output\n"
       "  --messages N     instead of the sample, one connection carrying N chat messages\n"
       "  --packed         with --messages: runs of one side's messages share segments\n"
+      "  --lossy          with --messages: every other data segment of each side is missing\n"
+      "  --tiny-segments N  one connection's pings in N one-byte segments, the first captured last\n"
+      "  --colliding N    N IPv6 connections whose keys collide in a hash without a secret\n"
       "  --clients N      instead of the sample, N clients connected at once, their segments interleaved\n"
       "With --clients:\n"
       "  --messages-per-client M  messages each way on every connection (default 10)\n"
@@ -146,8 +154,8 @@ std::optional<std::string> readOption(Request& request, InterleavedTraffic& traf
     request.help = true;
     return std::nullopt;
   }
-  if (option == "--packed") {
-    request.packed = true;
+  if (option == "--packed" || option == "--lossy") {
+    (option == "--packed" ? request.packed : request.lossy) = true;
     return std::nullopt;
   }
   if (isClientFlag(option) || isClientOption(option)) {
@@ -158,7 +166,7 @@ std::optional<std::string> readOption(Request& request, InterleavedTraffic& traf
     return std::nullopt;
   }
   if (option != "--link" && option != "--format" && option != "-o" && option != "--messages" && option != "--clients" &&
-      !isClientOption(option)) {
+      option != "--tiny-segments" && option != "--colliding" && !isClientOption(option)) {
     return "unknown option '" + std::string(option) + "'";
   }
   if (at + 1 >= argc) return "option '" + std::string(option) + "' needs a value";
@@ -176,6 +184,10 @@ std::optional<std::string> readOption(Request& request, InterleavedTraffic& traf
   } else if (option == "--messages") {
     request.messages = parseCount(value);
     if (!request.messages) return "--messages needs a count from 1 to " + std::to_string(kMaxMessages);
+  } else if (option == "--tiny-segments" || option == "--colliding") {
+    const auto count = parseNumber(value, 1, kMaxClients);
+    if (!count) return std::string(option) + " needs a count from 1 to " + std::to_string(kMaxClients);
+    (option == "--colliding" ? request.colliding : request.tinySegments) = count;
   } else if (option == "--clients") {
     const auto clients = parseNumber(value, 1, kMaxClients);
     if (!clients) return "--clients needs a count from 1 to " + std::to_string(kMaxClients);
@@ -208,6 +220,7 @@ std::optional<std::string> readRequest(Request& request, int argc, char** argv) 
     if (auto error = readOption(request, traffic, argc, argv, at)) return error;
   }
   if (request.packed && !request.messages) return "--packed goes with --messages";
+  if (request.lossy && !request.messages) return "--lossy goes with --messages";
   if (!request.clients) {
     if (!request.clientOption.empty()) return request.clientOption + " goes with --clients";
     return std::nullopt;
@@ -227,7 +240,9 @@ Written writeRequested(std::FILE* out, const Request& request, std::FILE* expect
     const InterleavedResult result = writeInterleavedTraffic(writer, *request.clients, expectation);
     return {result.captureWritten, result.expectationWritten};
   }
-  if (request.messages) return {writeChatTraffic(writer, {*request.messages, request.packed}), true};
+  if (request.tinySegments) return {writeTinySegments(writer, *request.tinySegments), true};
+  if (request.colliding) return {writeCollidingConnections(writer, *request.colliding), true};
+  if (request.messages) return {writeChatTraffic(writer, {*request.messages, request.packed, request.lossy}), true};
   return {writeSampleSession(writer), true};
 }
 

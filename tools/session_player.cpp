@@ -27,11 +27,17 @@ bool SessionPlayer::play(const Step& step) {
   Connection& connection = connections_.at(step.connection);
   switch (step.action) {
     case Action::Open: open(connection); break;
-    case Action::Send: write(connection.tcp.data(step.from, step.payload)); break;
+    case Action::Send: send(connection, step.from, step.payload); break;
     case Action::Ack: write(connection.tcp.ack(step.from)); break;
     case Action::Close: close(connection); break;
   }
   return ok_;
+}
+
+void SessionPlayer::send(Connection& connection, Side from, const Bytes& payload) {
+  const TcpPacket packet = connection.tcp.data(from, payload);
+  size_t& sent = dataSegments_[from == Side::Client ? 0 : 1];
+  if (!lossy_ || ++sent % 2 == 0) write(packet);
 }
 
 // The capture sits with the client: the server's answers arrive a round trip

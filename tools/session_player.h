@@ -38,6 +38,9 @@ class SessionPlayer {
 
   // False once anything failed to be written.
   bool play(const Step& step);
+  // A lossy tap: every other data segment of each side is left out of the
+  // capture, though it was sent (and is acknowledged).
+  void loseEveryOtherDataSegment() { lossy_ = true; }
   bool finish() { return ok_ && writer_.finish(); }
 
  private:
@@ -49,12 +52,15 @@ class SessionPlayer {
   void open(Connection& connection);
   void close(Connection& connection);
   void write(const TcpPacket& packet);
+  void send(Connection& connection, Side from, const Bytes& payload);
   void wait(std::chrono::microseconds gap) { clock_ += gap; }
 
   CaptureWriter& writer_;
   CaptureTime clock_;
   std::vector<Connection> connections_;
   bool ok_ = true;
+  bool lossy_ = false;
+  size_t dataSegments_[2] = {0, 0};  // by side
 };
 
 }  // namespace vestrel::wire
