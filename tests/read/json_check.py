@@ -90,7 +90,8 @@ def check_vocabulary(schema, decoder_dir):
 
 STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
 MESSAGE_ORDER = ["time", "connection", "direction", "id", "name", "length", "fields", "raw"]
-EVENT_ORDER = ["time", "connection", "event", "protocol_byte", "reason", "direction", "bytes", "id", "name", "length"]
+EVENT_ORDER = ["time", "connection", "event", "protocol_byte", "direction", "flag", "bytes", "reason", "id", "name",
+               "length"]
 
 
 def json_lines(text, what, validator):
@@ -246,9 +247,18 @@ def console_note(event):
         return f"Conn -> to {server}, open before the capture began"
     if kind == "closed":
         return "Conn -> " + CLOSED_NOTES[event["reason"]]
+    side = "Sent" if event["direction"] == "sent" else "Rcvd"
     if kind == "lost":
-        return f"{'Sent' if event['direction'] == 'sent' else 'Rcvd'} -> ({event['bytes']} bytes lost)"
-    return f"{'Sent' if event['direction'] == 'sent' else 'Rcvd'} -> [0x{event['id']:02X}]"
+        return f"{side} -> ({event['bytes']} bytes lost)"
+    if kind == "skipped":
+        return f"{side} -> ({event['bytes']} bytes skipped to the next message)"
+    if kind == "incomplete":
+        return f"{side} -> (incomplete message: {event['bytes']} "
+    if kind == "not_delivered":
+        return f"{side} -> ({event['bytes']} bytes "
+    if kind == "ignored":
+        return f"{side} -> ({event['flag']} ignored: "
+    return f"{side} -> [0x{event['id']:02X}]"
 
 
 def check_timeline(console, objects, what, single_stream):
