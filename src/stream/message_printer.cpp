@@ -63,14 +63,25 @@ constexpr size_t kTabWidth = 8;
 // The widest IPv4 client end, "255.255.255.255:65535", and a blank.
 constexpr size_t kClientColumn = 22;
 
-// How a connection's end is told, on the console and in JSON.
-struct CloseText {
-  CloseReason reason;
+// How a value is told, on the console and in JSON.
+template <typename Value>
+struct ValueText {
+  Value value;
   const char* console;
   const char* json;
 };
 
-constexpr CloseText kCloseTexts[] = {
+// The entry of value in a table of texts; the first entry when none has it.
+template <typename Value, size_t Size>
+const ValueText<Value>& textOf(const ValueText<Value> (&table)[Size], Value value) {
+  for (const ValueText<Value>& text : table) {
+    if (text.value == value) return text;
+  }
+  return table[0];
+}
+
+// A connection's end.
+constexpr ValueText<CloseReason> kCloseTexts[] = {
     {CloseReason::Fin, "closed (FIN)", "FIN"},
     {CloseReason::Rst, "closed (RST)", "RST"},
     {CloseReason::Idle, "closed (idle)", "idle"},
@@ -78,21 +89,8 @@ constexpr CloseText kCloseTexts[] = {
     {CloseReason::TableFull, "forgotten (too many connections)", "table_full"},
 };
 
-const CloseText& closeText(CloseReason reason) {
-  for (const CloseText& text : kCloseTexts) {
-    if (text.reason == reason) return text;
-  }
-  return kCloseTexts[0];
-}
-
 // Why bytes were not delivered or a flag changed nothing.
-struct RefusalText {
-  Refusal refusal;
-  const char* console;
-  const char* json;
-};
-
-constexpr RefusalText kRefusalTexts[] = {
+constexpr ValueText<Refusal> kRefusalTexts[] = {
     {Refusal::OutOfWindow, "out of window", "out_of_window"},
     {Refusal::AfterFin, "after its FIN", "after_fin"},
     {Refusal::OnRst, "on an RST", "on_rst"},
@@ -101,12 +99,8 @@ constexpr RefusalText kRefusalTexts[] = {
     {Refusal::ConnectionOpen, "the connection is open", "connection_open"},
 };
 
-const RefusalText& refusalText(Refusal refusal) {
-  for (const RefusalText& text : kRefusalTexts) {
-    if (text.refusal == refusal) return text;
-  }
-  return kRefusalTexts[0];
-}
+const ValueText<CloseReason>& closeText(CloseReason reason) { return textOf(kCloseTexts, reason); }
+const ValueText<Refusal>& refusalText(Refusal refusal) { return textOf(kRefusalTexts, refusal); }
 
 const char* flagName(uint8_t flag) { return flag == kTcpSyn ? "SYN" : (flag == kTcpFin ? "FIN" : "RST"); }
 

@@ -307,7 +307,8 @@ TEST(TcpSegmentFields, WindowScaleOfASyn) {
 // A segment a network card was left to cut (TSO) is captured with a total
 // length of 0: the frame holds its payload.
 TEST(TcpSegmentFields, TotalLengthZeroTakesThePayloadFromTheFrame) {
-  const auto segment = findTcpSegment(LinkLayer::RawIp, ipv4Packet({.overrideTotal = true, .totalLength = 0}));
+  const Bytes packet = ipv4Packet({.overrideTotal = true, .totalLength = 0});
+  const auto segment = findTcpSegment(LinkLayer::RawIp, packet);
   ASSERT_TRUE(segment.has_value());
   EXPECT_EQ(Bytes(segment->payload.begin(), segment->payload.end()), kPing);
   EXPECT_TRUE(segment->lengthFromFrame);
