@@ -10,16 +10,15 @@ namespace vestrel::wire {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr Endpoint kServer{{198, 51, 100, 20}, 6112};
 constexpr Endpoint kClient{{192, 0, 2, 10}, 50412};
 constexpr uint32_t kClientStart = 0x2F6A91C3;
 constexpr uint32_t kServerStart = 0xC41B0D72;
 
+// Frames 20 microseconds apart.
 class Clock {
  public:
-  CaptureTime tick() { return now_ += 20us; }
+  CaptureTime tick() { return now_ += std::chrono::microseconds(20); }
 
  private:
   CaptureTime now_ = sessionStart();
@@ -37,8 +36,8 @@ bool openConnection(CaptureWriter& writer, Clock& clock, TcpConnection& tcp) {
 // The hash the table used before it had a key: multiply, then fold.
 constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
 
-uint64_t mix(uint64_t hash, uint64_t word) {
-  hash = (hash ^ word) * kMultiplier;
+uint64_t mix(uint64_t hash, uint64_t value) {
+  hash = (hash ^ value) * kMultiplier;
   return hash ^ (hash >> 29);
 }
 
@@ -46,15 +45,15 @@ uint64_t unfold(uint64_t folded) { return folded ^ (folded >> 29) ^ (folded >> 5
 
 // The multiplier's inverse modulo 2^64, by Newton's steps.
 uint64_t inverse(uint64_t odd) {
-  uint64_t inverse = odd;
-  for (int step = 0; step < 5; ++step) inverse *= 2 - odd * inverse;
-  return inverse;
+  uint64_t result = odd;
+  for (int step = 0; step < 5; ++step) result *= 2 - odd * result;
+  return result;
 }
 
 uint64_t wordAt(const std::array<uint8_t, 16>& address, size_t offset) {
-  uint64_t word = 0;
-  std::memcpy(&word, address.data() + offset, sizeof word);
-  return word;
+  uint64_t value = 0;
+  std::memcpy(&value, address.data() + offset, sizeof value);
+  return value;
 }
 
 // The interface identifier that takes a client on this port to the chosen

@@ -81,6 +81,9 @@ struct Connection {
   // The table's order of use, most recent first.
   Connection* newer = nullptr;
   Connection* older = nullptr;
+
+  DirectionStream& direction(bool sent) { return sent ? toServer : toClient; }
+  const DirectionStream& direction(bool sent) const { return sent ? toServer : toClient; }
 };
 
 class ConnectionTable {

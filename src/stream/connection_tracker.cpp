@@ -70,10 +70,6 @@ class DirectionOutput final : public OrderedOutput, public FramedOutput {
 
 namespace {
 
-DirectionStream& directionOf(Connection& connection, bool sent) {
-  return sent ? connection.toServer : connection.toClient;
-}
-
 // A SYN's own sequence number is the one before its first byte.
 uint32_t firstByteOf(const TcpSegment& segment) { return segment.sequence + (segment.has(kTcpSyn) ? 1 : 0); }
 
@@ -174,7 +170,7 @@ Connection* ConnectionTracker::connectionFor(const TcpSegment& segment, bool sen
 // same ports, whose SYN was not captured.
 Connection* ConnectionTracker::reviveOrReplace(Connection& connection, const TcpSegment& segment, bool sent,
                                                int64_t now) {
-  if (directionOf(connection, sent).order.inWindow(firstByteOf(segment), windowFor(connection, sent))) {
+  if (connection.direction(sent).order.inWindow(firstByteOf(segment), windowFor(connection, sent))) {
     if (connection.closeReason == CloseReason::Idle) connection.closed = false;
     return &connection;
   }
@@ -189,8 +185,9 @@ Connection* ConnectionTracker::open(const ConnectionKey& key, const TcpSegment& 
   const bool clientSyn = sent && segment.has(kTcpSyn) && !segment.has(kTcpAck);
   if ((!clientSyn && segment.payload.empty()) || segment.has(kTcpRst)) return nullptr;
   if (table_.full()) {
-    ++counts_.forgotten;
-    forget(*table_.oldest(), CloseReason::TableFull);
+    Connection& oldest = *table_.oldest();
+    if (!oldest.closed) ++counts_.forgotten;
+    forget(oldest, CloseReason::TableFull);
   }
   Connection& connection = table_.add(key, now);
   ++counts_.connections;
@@ -240,14 +237,14 @@ uint32_t ConnectionTracker::windowFor(const Connection& connection, bool sent) c
 // own number lies outside its window is not believed (RFC 5961).
 void ConnectionTracker::noteAcknowledgement(Connection& connection, const TcpSegment& segment, bool sent) {
   if (!segment.has(kTcpAck)) return;
-  DirectionStream& own = directionOf(connection, sent);
+  DirectionStream& own = connection.direction(sent);
   if (!own.order.inWindow(segment.sequence, windowFor(connection, sent))) return;
   if (!segment.has(kTcpSyn)) {
     const bool scaled = connection.toServer.windowShift && connection.toClient.windowShift;
     own.advertisedWindow = uint32_t{segment.window} << (scaled ? *own.windowShift : 0);
     own.windowSeen = true;
   }
-  DirectionStream& acked = directionOf(connection, !sent);
+  DirectionStream& acked = connection.direction(!sent);
   uint32_t acknowledgement = segment.acknowledgement;
   // A FIN takes a sequence number of its own, and so its acknowledgement.
   if (acked.finSequence && acknowledgement == *acked.finSequence + 1) acknowledgement = *acked.finSequence;
@@ -263,7 +260,7 @@ void ConnectionTracker::acceptPayload(Connection& connection, const TcpSegment& 
     notDelivered(connection, sent, segment.payload.size(), Refusal::OnRst);
     return;
   }
-  DirectionStream& direction = directionOf(connection, sent);
+  DirectionStream& direction = connection.direction(sent);
   const uint32_t sequence = firstByteOf(segment);
   std::span<const uint8_t> payload = segment.payload;
   if (direction.finSequence) {
@@ -292,11 +289,10 @@ void ConnectionTracker::acceptPayload(Connection& connection, const TcpSegment& 
 // counted, late copies are not.
 void ConnectionTracker::refuseOnClosed(Connection& connection, const TcpSegment& segment, bool sent) {
   if (segment.payload.empty()) return;
-  const SequenceOrder& order = directionOf(connection, sent).order;
+  const SequenceOrder& order = connection.direction(sent).order;
   const uint32_t end = firstByteOf(segment) + static_cast<uint32_t>(segment.payload.size());
-  const int64_t fresh = order.started()
-                            ? std::min<int64_t>(static_cast<int32_t>(end - order.next()), segment.payload.size())
-                            : static_cast<int64_t>(segment.payload.size());
+  const auto size = static_cast<int64_t>(segment.payload.size());
+  const int64_t fresh = order.started() ? std::min<int64_t>(static_cast<int32_t>(end - order.next()), size) : size;
   if (fresh <= 0) return;
   notDelivered(connection, sent, static_cast<uint64_t>(fresh),
                connection.closeReason == CloseReason::Rst ? Refusal::AfterRst : Refusal::AfterFin);
@@ -307,7 +303,7 @@ void ConnectionTracker::refuseOnClosed(Connection& connection, const TcpSegment&
 // ACK from a real stack, whose answer, an exact RST, is what closes it; one
 // outside the window is dropped.
 void ConnectionTracker::noteReset(Connection& connection, const TcpSegment& segment, bool sent) {
-  const DirectionStream& direction = directionOf(connection, sent);
+  const DirectionStream& direction = connection.direction(sent);
   if (direction.order.started()) {
     if (!direction.order.inWindow(segment.sequence, windowFor(connection, sent))) {
       ignored(connection, sent, kTcpRst, Refusal::OutOfWindow);
@@ -325,7 +321,7 @@ void ConnectionTracker::noteReset(Connection& connection, const TcpSegment& segm
 // A FIN inside the window ends its direction; the connection closes when
 // both have ended.
 void ConnectionTracker::noteFin(Connection& connection, const TcpSegment& segment, bool sent) {
-  DirectionStream& direction = directionOf(connection, sent);
+  DirectionStream& direction = connection.direction(sent);
   const uint32_t finSequence = firstByteOf(segment) + static_cast<uint32_t>(segment.payload.size());
   if (!direction.order.inWindow(finSequence, windowFor(connection, sent))) {
     ignored(connection, sent, kTcpFin, Refusal::OutOfWindow);
@@ -338,16 +334,16 @@ void ConnectionTracker::noteFin(Connection& connection, const TcpSegment& segmen
   if (connection.toServer.finSequence && connection.toClient.finSequence) close(connection, CloseReason::Fin);
 }
 
-void ConnectionTracker::tell(Connection& connection, const ConnectionEvent& event) {
+void ConnectionTracker::tell(const Connection& connection, const ConnectionEvent& event) {
   events_.event(connection.key, event);
 }
 
-void ConnectionTracker::notDelivered(Connection& connection, bool sent, uint64_t bytes, Refusal why) {
+void ConnectionTracker::notDelivered(const Connection& connection, bool sent, uint64_t bytes, Refusal why) {
   counts_.notDeliveredBytes += bytes;
   tell(connection, {.change = ConnectionChange::NotDelivered, .sent = sent, .bytes = bytes, .refusal = why});
 }
 
-void ConnectionTracker::ignored(Connection& connection, bool sent, uint8_t flag, Refusal why) {
+void ConnectionTracker::ignored(const Connection& connection, bool sent, uint8_t flag, Refusal why) {
   ++counts_.ignoredControls;
   tell(connection, {.change = ConnectionChange::Ignored, .sent = sent, .refusal = why, .flag = flag});
 }

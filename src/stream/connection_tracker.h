@@ -85,9 +85,9 @@ class ConnectionTracker {
   void noteReset(Connection& connection, const TcpSegment& segment, bool sent);
   void noteFin(Connection& connection, const TcpSegment& segment, bool sent);
   uint32_t windowFor(const Connection& connection, bool sent) const;
-  void tell(Connection& connection, const ConnectionEvent& event);
-  void notDelivered(Connection& connection, bool sent, uint64_t bytes, Refusal why);
-  void ignored(Connection& connection, bool sent, uint8_t flag, Refusal why);
+  void tell(const Connection& connection, const ConnectionEvent& event);
+  void notDelivered(const Connection& connection, bool sent, uint64_t bytes, Refusal why);
+  void ignored(const Connection& connection, bool sent, uint8_t flag, Refusal why);
   void close(Connection& connection, CloseReason reason);
   void expireIdle(int64_t now);
   void forget(Connection& connection, CloseReason reason);

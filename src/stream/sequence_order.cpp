@@ -70,7 +70,10 @@ Placement SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payl
       nextPosition_ = position;
     }
     hold(position, payload);
-    if (++provisionalSegments_ >= 2 || heldMemory_ > kHeldMemoryLimit) commit(output);
+    if (++provisionalSegments_ >= 2 || heldMemory_ > kHeldMemoryLimit) {
+      commit(output);
+      keepWithinLimit(output);
+    }
     return Placement::Taken;
   }
   if (end <= nextPosition_) return Placement::Duplicate;
@@ -86,7 +89,7 @@ Placement SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payl
   hold(position, payload);
   if (heldBytes_ == heldBefore) return Placement::Duplicate;
   deliverHeld(output);
-  while (heldMemory_ > kHeldMemoryLimit && skipFirstGap(output)) {}
+  keepWithinLimit(output);
   return Placement::Taken;
 }
 
@@ -165,6 +168,10 @@ void SequenceOrder::deliverHeld(OrderedOutput& output) {
     nextPosition_ = end;
     output.bytes(std::span(bytes).subspan(offset));
   }
+}
+
+void SequenceOrder::keepWithinLimit(OrderedOutput& output) {
+  while (heldMemory_ > kHeldMemoryLimit && skipFirstGap(output)) {}
 }
 
 void SequenceOrder::commit(OrderedOutput& output) {

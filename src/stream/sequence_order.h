@@ -84,6 +84,7 @@ class SequenceOrder {
   void holdPiece(Position position, std::span<const uint8_t> piece);
   void deliverHeld(OrderedOutput& output);
   void commit(OrderedOutput& output);
+  void keepWithinLimit(OrderedOutput& output);
   void noteSeen(Position end);
   void release(std::map<Position, std::vector<uint8_t>>::iterator piece);
 

@@ -408,7 +408,7 @@ TEST(Selection, PortsAndExpressionPickTheFramesShownAndSaved) {
   sample.replace(tcp, 4, std::string{0, 80, 0, 81});
   const ScratchDirectory scratch;
   writeFile(scratch / "moved", sample);
-  const ChildResult saved = readCapture({"-r", scratch / "moved", "-w", scratch / "saved"});
+  EXPECT_EQ(readCapture({"-r", scratch / "moved", "-w", scratch / "saved"}).status, "exit 0");
   EXPECT_EQ(recordStarts(readFile(scratch / "saved")).size(), recordStarts(sample).size() - 1);
   EXPECT_EQ(readCapture({"-p", "7000", "-r", kSample}).output, "") << "-p replaces the chat port";
   const ChildResult one = readCapture({"-C", "-r", kSample, "port", "61023"});

@@ -172,7 +172,7 @@ TEST(TrackerBounds, TinySegmentsCountWhatTheyCost) {
 
 // Past the total bound the direction that began holding first gives up.
 TEST(TrackerBounds, TotalBoundGivesUpTheOldestHoldFirst) {
-  TrackerRun run(false, kMaxConnections, 100 * 1024);
+  TrackerRun run(false, kMaxConnections, size_t{100} * 1024);
   const Bytes chunk(size_t{60} * 1024, 0x00);
   for (const uint16_t port : {40000, 40001}) {
     run.feed({{true, kFirst, kPing1, kAck, port}, {true, kFirst + kPingSize, kPing2, kAck, port}});
