@@ -246,6 +246,8 @@ void ConnectionTracker::noteAcknowledgement(Connection& connection, const TcpSeg
   }
   DirectionStream& acked = connection.direction(!sent);
   uint32_t acknowledgement = segment.acknowledgement;
+  // Mostly it acknowledges what was delivered, and nothing follows.
+  if (acknowledgement == acked.order.next()) return;
   // A FIN takes a sequence number of its own, and so its acknowledgement.
   if (acked.finSequence && acknowledgement == *acked.finSequence + 1) acknowledgement = *acked.finSequence;
   const size_t before = acked.order.heldMemory();
