@@ -302,6 +302,10 @@ GENERATED = {
     "rich.pcap": ["--clients", "20", "--split", "--retransmit", "5", "--swap", "5", "--keepalive", "--midway",
                   "--lose", "--ipv6", "3", "--seed", "7"],
     "plain.pcapng": ["--messages", "200", "--packed", "--format", "pcapng"],
+    # Past the receiver's window, then a gap given up: not_delivered, lost,
+    # skipped and incomplete events.
+    "tiny.pcap": ["--tiny-segments", "66000"],
+    "lossy.pcap": ["--messages", "300", "--lossy"],
 }
 
 
