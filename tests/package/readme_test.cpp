@@ -20,7 +20,7 @@ using MessageList = std::vector<std::pair<std::string, std::string>>;  // "0x0A"
 
 // A few names are printed with trailing blanks; the table shows the name.
 std::string bareName(uint8_t id) {
-  std::string name = messageName(id);
+  std::string name = messageName(id, DecoderSet::Classic);
   name.erase(name.find_last_not_of(" \t") + 1);
   return name;
 }
