@@ -65,6 +65,20 @@ TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   EXPECT_NE(golden("chat-session.txt").find(excerpt), std::string::npos) << excerpt;
 }
 
+// Two real sessions, every message of the protocol they hold, with -u so
+// the fields shown only with it are there too; reviewed line by line.
+class RealSession : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealSession, PrintsTheReviewedOutput) {
+  const std::string name = GetParam();
+  const ChildResult result = readCapture({"-u", "-r", std::string(VESTREL_SAMPLES_DIR) + "/" + name + ".pcap"});
+  expectClean(result);
+  EXPECT_EQ(result.output, golden(name + ".txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, RealSession, ::testing::Values("real-legacy", "real-games"),
+                         [](const auto& info) { return std::string(info.param).substr(5); });
+
 TEST(SampleSession, StandardInputReadsTheSame) {
   const ChildResult result = readCapture({"-r", "-"}, kSample);
   expectClean(result);

@@ -23,8 +23,7 @@ void PrintTo(const JsonCase& c, std::ostream* out) { *out << c.name; }
 
 std::string jsonFields(const JsonCase& c) {
   ConsoleCapture output;
-  DisplaySettings options;
-  options.showUnknown = c.flags.showUnknown;
+  const DisplaySettings options = displaySettings(c.flags);
   MessageReader reader;
   reader.attach(c.message.data());
   decodeJsonFields(reader, c.sent, options);

@@ -60,11 +60,15 @@ std::string ConsoleCapture::text() {
   return {buffer_, size_};
 }
 
+DisplaySettings displaySettings(Flags flags) {
+  return {.showUnknown = flags.showUnknown,
+          .fullStrings = flags.fullStrings,
+          .decoders = flags.fullSet ? DecoderSet::Full : DecoderSet::Classic};
+}
+
 std::string decodedDetails(bool sent, const Bytes& message, Flags flags) {
   ConsoleCapture output;
-  DisplaySettings options;
-  options.showUnknown = flags.showUnknown;
-  options.fullStrings = flags.fullStrings;
+  const DisplaySettings options = displaySettings(flags);
   MessageReader reader;
   reader.attach(message.data());
   decodeDetails(reader, sent, options);
