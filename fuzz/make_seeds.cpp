@@ -275,8 +275,8 @@ void writeRealSessionSeeds(SeedWriter& frameSeeds, SeedWriter& streamSeeds, cons
   std::array<char, PCAP_ERRBUF_SIZE> error{};
   pcap_t* reader = pcap_open_offline(capture.c_str(), error.data());
   if (reader == nullptr || pcap_datalink(reader) != DLT_EN10MB) {
-    static_cast<void>(std::fprintf(stderr, "fuzz_seeds: %s: not an Ethernet capture: %s\n", capture.c_str(),
-                                   error.data()));
+    static_cast<void>(
+        std::fprintf(stderr, "fuzz_seeds: %s: not an Ethernet capture: %s\n", capture.c_str(), error.data()));
     std::exit(1);
   }
   const Frames frames = allFrames(reader);

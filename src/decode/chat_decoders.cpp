@@ -9,6 +9,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 constexpr CodeText kBoxStyleTexts[] = {{0, "OK"}, {1, "OK/Cancel"}, {4, "Yes/No"}};
 constexpr CodeTable kBoxStyles{.rows = kBoxStyleTexts, .plain = true};
 
@@ -17,6 +20,8 @@ constexpr Field kMessageBox[] = {
     text("text", "Text: %s, "),
     text("caption", "Caption: %s\n"),
 };
+
+// clang-format on
 
 // 0x00 and 0x10 have no body; 0x13 is defined and never sent.
 constexpr DecoderEntry kClient[] = {{0x00, {}}, {0x10, {}}};

@@ -69,7 +69,11 @@ constexpr Field kKeyEntry[] = {
     {.form = Form::Number, .key = "key_length", .format = KEY_INDENT " Length:\t\t %u\n"},
     {.form = Form::Number, .key = "product_value", .format = KEY_INDENT " Product:\t %u\n", .ifBytesLeft = true},
     {.form = Form::Number, .key = "public_value", .format = KEY_INDENT " Public value:\t 0x%X\n", .ifBytesLeft = true},
-    {.form = Form::Number, .key = "unknown", .format = KEY_INDENT " [Unknown]:\t 0x%X\n", .ifBytesLeft = true, .withUnknown = true},
+    {.form = Form::Number,
+     .key = "unknown",
+     .format = KEY_INDENT " [Unknown]:\t 0x%X\n",
+     .ifBytesLeft = true,
+     .withUnknown = true},
     {.form = Form::ByteRun,
      .key = "key_hash",
      .format = KEY_INDENT " CD key hash:\t",
@@ -84,7 +88,11 @@ constexpr Field kAuthCheck[] = {
     {.form = Form::Number, .key = "exe_hash", .format = INDENT "EXE Hash:\t 0x%X\n"},
     {.form = Form::Number, .key = "key_count", .format = INDENT "Number of keys:\t %u\n", .counter = Counter::First},
     {.form = Form::Number, .key = "spawn", .format = INDENT "Using Spawn:\t %u\n"},
-    {.form = Form::List, .key = "keys", .format = KEY_INDENT "Key %u:\n", .counter = Counter::First, .entry = kKeyEntry},
+    {.form = Form::List,
+     .key = "keys",
+     .format = KEY_INDENT "Key %u:\n",
+     .counter = Counter::First,
+     .entry = kKeyEntry},
     {.form = Form::Text, .key = "exe_info", .format = INDENT "EXE Info:\t %s\n"},
     {.form = Form::Text, .key = "key_owner", .format = INDENT "Key Owner:\t %s\n"},
 };
@@ -95,7 +103,12 @@ constexpr Field kAccountCreate[] = {
 };
 
 constexpr Field kAccountLogon[] = {
-    {.form = Form::ByteRun, .key = "unknown", .format = "[Unknown]: ", .suffix = ", ", .count = 32, .withUnknown = true},
+    {.form = Form::ByteRun,
+     .key = "unknown",
+     .format = "[Unknown]: ",
+     .suffix = ", ",
+     .count = 32,
+     .withUnknown = true},
     {.form = Form::Text, .key = "account_name", .format = "Account name: %s\n"},
 };
 

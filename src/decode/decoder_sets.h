@@ -19,9 +19,7 @@ using DecoderIndex = std::array<const DecoderEntry*, 256>;
 const DecoderIndex& decoderIndex(DecoderSet set, bool sent);
 
 // The fields of an id in one direction, or nullptr when it has no decoder.
-inline const DecoderEntry* findDecoder(uint8_t id, bool sent, DecoderSet set) {
-  return decoderIndex(set, sent)[id];
-}
+inline const DecoderEntry* findDecoder(uint8_t id, bool sent, DecoderSet set) { return decoderIndex(set, sent)[id]; }
 
 // The full set's tables by topic, each message and direction in one of
 // them; the classic messages come from the classic tables.

@@ -10,6 +10,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 constexpr Field kReadMemoryAnswer[] = {
     u32("request_id", "Request ID: 0x%X, "),
     bytes("memory", "Memory: ", kRestOfMessage, "\n"),
@@ -62,9 +65,11 @@ constexpr Field kRequiredWork[] = {text("filename", "Filename: %s\n")};
 
 constexpr Field kReportCrash[] = {bytes("crash_data", "Crash data: ", kRestOfMessage, "\n")};
 
+// clang-format on
+
 // 0x2D asks with no body; 0x04 is defined and never sent.
 constexpr DecoderEntry kClient[] = {
-    {0x17, kReadMemoryAnswer}, {0x18, kRegistryAnswer}, {0x24, kReadCookie}, {0x2D, {}},
+    {0x17, kReadMemoryAnswer}, {0x18, kRegistryAnswer}, {0x24, kReadCookie},  {0x2D, {}},
     {0x46, kNewsRequest},      {0x4B, kExtraWork},      {0x5D, kReportCrash},
 };
 

@@ -8,6 +8,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 constexpr FlagName kFriendStatusFlags[] = {{0x01, "mutual"}, {0x02, "do not disturb"}, {0x04, "away"}};
 
 constexpr CodeText kFriendLocationTexts[] = {
@@ -275,6 +278,8 @@ constexpr Field kMemberUpdate[] = {
     kMember[2],
     kMember[3],
 };
+
+// clang-format on
 
 // 0x60 and 0x65 ask with no body.
 constexpr DecoderEntry kClient[] = {

@@ -8,6 +8,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 #define FILE_TIME "%u/%u/%u %u:%u:%u"
 
 // The low four bits of a game's status; other bits show as the number alone.
@@ -20,15 +23,18 @@ constexpr CodeTable kCreated{.rows = kCreatedTexts, .plain = true};
 constexpr CodeText kCreated3Texts[] = {{0, "ok"}, {1, "failed"}};
 constexpr CodeTable kCreated3{.rows = kCreated3Texts, .plain = true};
 
-constexpr FlagName kGameStateFlags[] = {{0x01, "private"}, {0x02, "full"},    {0x04, "open"},
-                                        {0x08, "started"}, {0x10, "disconnect is loss"}, {0x80, "replay"}};
+constexpr FlagName kGameStateFlags[] = {
+    {0x01, "private"}, {0x02, "full"}, {0x04, "open"}, {0x08, "started"}, {0x10, "disconnect is loss"},
+    {0x80, "replay"},
+};
 
 constexpr CodeText kListStatusTexts[] = {
     {0, "ok"}, {2, "wrong password"}, {3, "full"}, {4, "started"}, {0x0A00, "loaded game"}};
 constexpr CodeTable kListStatuses{.rows = kListStatusTexts, .plain = true};
 
-constexpr CodeText kPlayerResultTexts[] = {{0, "none"}, {1, "win"},        {2, "loss"},
-                                           {3, "draw"}, {4, "disconnect"}, {5, "observer"}};
+constexpr CodeText kPlayerResultTexts[] = {
+    {0, "none"}, {1, "win"}, {2, "loss"}, {3, "draw"}, {4, "disconnect"}, {5, "observer"},
+};
 constexpr CodeTable kPlayerResults{.rows = kPlayerResultTexts, .plain = true};
 
 constexpr CodeText kLeagueTexts[] = {{1, "standard"}, {3, "ironman"}};
@@ -249,19 +255,35 @@ constexpr Field kNetGamePort[] = {u16("port", "Port: %u\n")};
 
 #undef FILE_TIME
 
+// clang-format on
+
 // 0x02 and 0x1F have no body.
 constexpr DecoderEntry kClient[] = {
-    {0x02, {}},           {0x08, kStartAdvEx},    {0x09, kGameListRequest}, {0x15, kCheckAd},
-    {0x16, kClickAd},     {0x1A, kStartAdvEx2},   {0x1B, kGameDataAddress}, {0x1C, kStartAdvEx3},
-    {0x1F, {}},           {0x21, kDisplayAd},     {0x22, kNotifyJoin},      {0x2C, kGameResult},
-    {0x2E, kLadderRequest}, {0x2F, kFindLadderUser}, {0x32, kCheckDataFile}, {0x3C, kCheckDataFile2},
-    {0x41, kAdUrlRequest}, {0x44, kWarcraftGeneral}, {0x45, kNetGamePort},
+    {0x02, {}},
+    {0x08, kStartAdvEx},
+    {0x09, kGameListRequest},
+    {0x15, kCheckAd},
+    {0x16, kClickAd},
+    {0x1A, kStartAdvEx2},
+    {0x1B, kGameDataAddress},
+    {0x1C, kStartAdvEx3},
+    {0x1F, {}},
+    {0x21, kDisplayAd},
+    {0x22, kNotifyJoin},
+    {0x2C, kGameResult},
+    {0x2E, kLadderRequest},
+    {0x2F, kFindLadderUser},
+    {0x32, kCheckDataFile},
+    {0x3C, kCheckDataFile2},
+    {0x41, kAdUrlRequest},
+    {0x44, kWarcraftGeneral},
+    {0x45, kNetGamePort},
 };
 
 constexpr DecoderEntry kServer[] = {
-    {0x08, kCreateResult}, {0x09, kGameList},  {0x15, kAd},         {0x1A, kCreateResult},
-    {0x1C, kCreateResult3}, {0x2E, kLadder},   {0x2F, kLadderRank}, {0x32, kMapResult},
-    {0x3C, kMapResult},    {0x41, kAdUrl},     {0x44, kWarcraftGeneral},
+    {0x08, kCreateResult},    {0x09, kGameList},   {0x15, kAd},        {0x1A, kCreateResult}, {0x1C, kCreateResult3},
+    {0x2E, kLadder},          {0x2F, kLadderRank}, {0x32, kMapResult}, {0x3C, kMapResult},    {0x41, kAdUrl},
+    {0x44, kWarcraftGeneral},
 };
 
 }  // namespace

@@ -18,9 +18,7 @@ class JsonSink final : public FieldSink {
 
   // Asked for the fields the console shows only with -u: the full set
   // writes every field, the classic set these only with -u.
-  bool shows(const Field& /*field*/) const {
-    return options_.showUnknown || options_.decoders == DecoderSet::Full;
-  }
+  bool shows(const Field& /*field*/) const { return options_.showUnknown || options_.decoders == DecoderSet::Full; }
 
   // A counted list past the message's end: [] in the full set; left out,
   // as every field past the end, in the classic set.

@@ -11,6 +11,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 constexpr CodeText kVersionResultTexts[] = {{0, "bad version"}, {1, "update needed"}, {2, "ok"}};
 constexpr CodeTable kVersionResults{.rows = kVersionResultTexts, .plain = true};
 
@@ -28,9 +31,9 @@ constexpr CodeText kKey3ResultTexts[] = {{0, "ok"}};
 constexpr CodeTable kKey3Results{.rows = kKey3ResultTexts, .plain = true};
 
 constexpr CodeText kAccountStatusTexts[] = {
-    {0, "created"},        {1, "name too short"},         {2, "invalid characters"},
-    {3, "banned word"},    {4, "exists"},                 {5, "creation in progress"},
-    {6, "too few alphanumeric characters"}, {7, "adjacent punctuation"}, {8, "too much punctuation"},
+    {0, "created"}, {1, "name too short"}, {2, "invalid characters"}, {3, "banned word"}, {4, "exists"},
+    {5, "creation in progress"}, {6, "too few alphanumeric characters"}, {7, "adjacent punctuation"},
+    {8, "too much punctuation"},
 };
 constexpr CodeTable kAccountStatuses{.rows = kAccountStatusTexts, .plain = true};
 
@@ -198,19 +201,21 @@ constexpr Field kChangeEmail[] = {
 
 constexpr Field kSwitchProduct[] = {fourCharCode("product", "Product: %s\n")};
 
+// clang-format on
+
 constexpr DecoderEntry kClient[] = {
-    {0x05, kClientId},      {0x06, kStartVersioning}, {0x07, kReportVersion}, {0x12, kLocaleInfo},
-    {0x14, kUdpPingResponse}, {0x1E, kClientId2},     {0x2A, kCreateAccount}, {0x2B, kSystemInfo},
-    {0x30, kCdKey},         {0x31, kChangePassword},  {0x36, kCdKey2},        {0x3D, kCreateAccount},
-    {0x42, kCdKey3},        {0x59, kSetEmail},        {0x5A, kResetPassword}, {0x5B, kChangeEmail},
+    {0x05, kClientId},        {0x06, kStartVersioning}, {0x07, kReportVersion}, {0x12, kLocaleInfo},
+    {0x14, kUdpPingResponse}, {0x1E, kClientId2},       {0x2A, kCreateAccount}, {0x2B, kSystemInfo},
+    {0x30, kCdKey},           {0x31, kChangePassword},  {0x36, kCdKey2},        {0x3D, kCreateAccount},
+    {0x42, kCdKey3},          {0x59, kSetEmail},        {0x5A, kResetPassword}, {0x5B, kChangeEmail},
     {0x5C, kSwitchProduct},
 };
 
 // 0x59 from the server asks for an address and has no body.
 constexpr DecoderEntry kServer[] = {
-    {0x05, kRegistration},  {0x06, kVersionCheck},    {0x07, kVersionResult},        {0x1D, kLogonChallengeEx},
-    {0x28, kLogonChallenge}, {0x2A, kAccountCreated}, {0x30, kKeyResult},            {0x31, kPasswordChanged},
-    {0x36, kKeyResult},     {0x3D, kAccountCreate2Result}, {0x42, kKey3Result},     {0x59, {}},
+    {0x05, kRegistration},   {0x06, kVersionCheck},         {0x07, kVersionResult}, {0x1D, kLogonChallengeEx},
+    {0x28, kLogonChallenge}, {0x2A, kAccountCreated},       {0x30, kKeyResult},     {0x31, kPasswordChanged},
+    {0x36, kKeyResult},      {0x3D, kAccountCreate2Result}, {0x42, kKey3Result},    {0x59, {}},
 };
 
 }  // namespace

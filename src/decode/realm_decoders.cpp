@@ -9,6 +9,9 @@ namespace {
 
 using namespace field;  // NOLINT(google-build-using-namespace): the tables read as field lists
 
+// A field a line, as the protocol's field lists are written.
+// clang-format off
+
 constexpr CodeText kProfileStatusTexts[] = {{0, "ok"}};
 constexpr CodeTable kProfileStatuses{.rows = kProfileStatusTexts, .plain = true};
 
@@ -135,15 +138,16 @@ constexpr Field kRealmLogon[] = {
     text("account", "Account: %s\n"),
 };
 
+// clang-format on
+
 // 0x40 asks with no body.
 constexpr DecoderEntry kClient[] = {
-    {0x26, kReadUserData}, {0x27, kWriteUserData},        {0x34, kQueryRealms},       {0x35, kProfileRequest},
+    {0x26, kReadUserData},         {0x27, kWriteUserData},   {0x34, kQueryRealms},       {0x35, kProfileRequest},
     {0x37, kCharacterListRequest}, {0x39, kCharacterDelete}, {0x3E, kRealmLogonRequest}, {0x40, {}},
 };
 
 constexpr DecoderEntry kServer[] = {
-    {0x26, kUserData}, {0x34, kRealms},      {0x35, kProfile},
-    {0x37, kCharacterList}, {0x3E, kRealmLogon}, {0x40, kRealms2},
+    {0x26, kUserData}, {0x34, kRealms}, {0x35, kProfile}, {0x37, kCharacterList}, {0x3E, kRealmLogon}, {0x40, kRealms2},
 };
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string_view summaryStart(DecoderSet names, bool sent, uint8_t id) {
   std::string& start = starts[(names == DecoderSet::Full ? 512U : 0U) + (sent ? 256U : 0U) + id];
   if (start.empty()) {
     char text[128];
-    const int length = std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id,
-                                     messageName(id, names));
+    const int length =
+        std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id, names));
     if (length > 0) start.assign(text, std::min(static_cast<size_t>(length), sizeof text - 1));
   }
   return start;

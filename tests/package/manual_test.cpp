@@ -221,11 +221,11 @@ TEST(TraceManualPage, NamesTheKeyOfEveryField) {
   const std::string page = readFile(kSourceDir + "/man/vestrel-trace.1");
   const size_t start = page.find(".SH JSON OUTPUT");
   ASSERT_NE(start, std::string::npos);
-  const std::string section = page.substr(start, page.find("\n.SH ", start + 1) - start);
+  const std::string jsonOutput = page.substr(start, page.find("\n.SH ", start + 1) - start);
   for (const DecoderSet set : {DecoderSet::Classic, DecoderSet::Full}) {
     for (const bool sent : {true, false}) {
       for (const DecoderEntry* decoder : decoderIndex(set, sent)) {
-        if (decoder != nullptr) expectNamed(section, decoder->fields, "id " + std::to_string(decoder->id));
+        if (decoder != nullptr) expectNamed(jsonOutput, decoder->fields, "id " + std::to_string(decoder->id));
       }
     }
   }

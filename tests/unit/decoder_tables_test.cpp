@@ -24,9 +24,7 @@ bool isSnakeCase(const std::string& key) {
   return key.find("__") == std::string::npos;
 }
 
-bool setsCounter(const Field& field, Counter counter) {
-  return field.form == Form::Number && field.counter == counter;
-}
+bool setsCounter(const Field& field, Counter counter) { return field.form == Form::Number && field.counter == counter; }
 
 // A list counted by First or Second comes after the number that sets it;
 // Product after both.
@@ -95,7 +93,8 @@ TEST(DecoderTables, TheFullSetTakesEachMessageFromOneTable) {
       }
     }
     for (const DecoderEntry& entry : sent ? clientDecoders() : serverDecoders()) {
-      EXPECT_TRUE(ids.insert(entry.id).second) << "0x" << std::hex << int{entry.id} << " in a topic and the classic set";
+      EXPECT_TRUE(ids.insert(entry.id).second)
+          << "0x" << std::hex << int{entry.id} << " in a topic and the classic set";
       ++entries;
     }
     EXPECT_EQ(ids.size(), entries) << (sent ? "sent" : "received") << ": an id in two topics";

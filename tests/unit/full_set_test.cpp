@@ -68,9 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Result: 2 (ok), Patch path: \n", R"({"result":{"code":2,"text":"ok"},"patch_path":""})"},
         FullSetCase{"OptionalTailCutShort", false, msg(0x3A, dword(6) + Bytes{'l', 'o', 'c'}), kEveryMessageWithU,
                     "Result: 0x6\n" + kLine + "Reason: loc\n", R"({"result":{"code":6,"text":null},"reason":"loc"})"},
-        FullSetCase{"PortInNetworkOrder", true,
-                    msg(0x1B, Bytes{2, 0, 0x17, 0xE0, 192, 0, 2, 1} + dword(0) + dword(0)), kEveryMessage,
-                    "Address family: 2, Port: 6112, Address: 192.0.2.1\n",
+        FullSetCase{"PortInNetworkOrder", true, msg(0x1B, Bytes{2, 0, 0x17, 0xE0, 192, 0, 2, 1} + dword(0) + dword(0)),
+                    kEveryMessage, "Address family: 2, Port: 6112, Address: 192.0.2.1\n",
                     R"({"address_family":2,"port":6112,"ip_address":"192.0.2.1","zero1":0,"zero2":0})"},
         FullSetCase{"ClanTagOfThreeLetters", true, msg(0x70, dword(1) + Bytes{'C', 'B', 'A', 0}), kEveryMessage,
                     "Cookie: 0x1, Clan:  ABC\n", R"({"cookie":1,"clan_tag":"ABC"})"},
@@ -83,21 +82,23 @@ INSTANTIATE_TEST_SUITE_P(
                     "Trailing bytes: 0102\n", R"({"trailing":"0102"})"},
         FullSetCase{"NoTrailingBytesInTheClassicSet", false, msg(0x25, dword(1) + Bytes{9}), kUnknown,
                     "Ping value: 0x1\n", R"({"ping_value":1})"},
-        FullSetCase{"ChatEventsHiddenFieldsLastWithU", false,
-                    msg(0x0F, dword(5) + dword(0) + dword(9) + dword(0) + dword(0xBAADF00D) + dword(0xBAADF00D) +
-                                  cstr("bob") + cstr("hi")),
-                    kEveryMessageWithU,
-                    "EID_TALK, Flags: 0x00, Ping: 9, User: bob, Text: hi\n" + kLine +
-                        "IP address: 0x0, Account number: 0xBAADF00D, Registration authority: 0xBAADF00D\n",
-                    R"({"event_id":{"code":5,"text":"EID_TALK"},"flags":0,"ping":9,"ip_address":0,)"
-                    R"("account_number":3131961357,"registration_authority":3131961357,"username":"bob","text":"hi"})"}),
+        FullSetCase{
+            "ChatEventsHiddenFieldsLastWithU", false,
+            msg(0x0F, dword(5) + dword(0) + dword(9) + dword(0) + dword(0xBAADF00D) + dword(0xBAADF00D) + cstr("bob") +
+                          cstr("hi")),
+            kEveryMessageWithU,
+            "EID_TALK, Flags: 0x00, Ping: 9, User: bob, Text: hi\n" + kLine +
+                "IP address: 0x0, Account number: 0xBAADF00D, Registration authority: 0xBAADF00D\n",
+            R"({"event_id":{"code":5,"text":"EID_TALK"},"flags":0,"ping":9,"ip_address":0,)"
+            R"("account_number":3131961357,"registration_authority":3131961357,"username":"bob","text":"hi"})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FullSetNames, AreTheUsualOnesWhereTheClassicOnesMislead) {
   for (const auto& [id, classic, full] :
-       {std::tuple{0x40, "SID_STARTVERSIONING2", "SID_QUERYREALMS2"}, std::tuple{0x59, "SID_AUTH_RECONNECT", "SID_SETEMAIL"},
-        std::tuple{0x79, "SID_CLANINVITE", "SID_CLANINVITATIONRESPONSE"}, std::tuple{0x70, "SID_UNK0x70", "SID_CLANFINDCANDIDATES"},
-        std::tuple{0x62, "SID_UNK0x62", "SID_UNK0x62"}}) {
+       {std::tuple{0x40, "SID_STARTVERSIONING2", "SID_QUERYREALMS2"},
+        std::tuple{0x59, "SID_AUTH_RECONNECT", "SID_SETEMAIL"},
+        std::tuple{0x79, "SID_CLANINVITE", "SID_CLANINVITATIONRESPONSE"},
+        std::tuple{0x70, "SID_UNK0x70", "SID_CLANFINDCANDIDATES"}, std::tuple{0x62, "SID_UNK0x62", "SID_UNK0x62"}}) {
     EXPECT_STREQ(messageName(static_cast<uint8_t>(id), DecoderSet::Classic), classic);
     EXPECT_STREQ(messageName(static_cast<uint8_t>(id), DecoderSet::Full), full);
   }
