@@ -36,6 +36,8 @@ inline void PrintTo(const DecoderCase& c, std::ostream* out) { *out << c.name; }
 
 // What decodeDetails prints for a whole message in one direction.
 std::string decodedDetails(bool sent, const Bytes& message, Flags flags);
+// What decodeJsonFields writes for it.
+std::string decodedJson(bool sent, const Bytes& message, Flags flags);
 
 // The four tabs and seven blanks that start most continuation lines.
 inline const std::string kIndent = "\t\t\t\t       ";

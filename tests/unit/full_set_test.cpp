@@ -2,7 +2,6 @@
 // console's text and the JSON fields each connection on its own shows.
 #include <gtest/gtest.h>
 
-#include "decode/decode_details.h"
 #include "decode/message_names.h"
 #include "decoder_cases.h"
 
@@ -20,20 +19,11 @@ struct FullSetCase {
 
 void PrintTo(const FullSetCase& c, std::ostream* out) { *out << c.name; }
 
-std::string jsonFields(const FullSetCase& c) {
-  ConsoleCapture output;
-  const DisplaySettings options = displaySettings(c.flags);
-  MessageReader reader;
-  reader.attach(c.message.data());
-  decodeJsonFields(reader, c.sent, options);
-  return output.text();
-}
-
 class FullSet : public ::testing::TestWithParam<FullSetCase> {};
 
 TEST_P(FullSet, ShowsTheFieldsOnTheConsoleAndInJson) {
   EXPECT_EQ(decodedDetails(GetParam().sent, GetParam().message, GetParam().flags), GetParam().details);
-  EXPECT_EQ(jsonFields(GetParam()), GetParam().fields);
+  EXPECT_EQ(decodedJson(GetParam().sent, GetParam().message, GetParam().flags), GetParam().fields);
 }
 
 Bytes byte(uint8_t value) { return Bytes{value}; }

@@ -75,6 +75,15 @@ std::string decodedDetails(bool sent, const Bytes& message, Flags flags) {
   return output.text();
 }
 
+std::string decodedJson(bool sent, const Bytes& message, Flags flags) {
+  ConsoleCapture output;
+  const DisplaySettings options = displaySettings(flags);
+  MessageReader reader;
+  reader.attach(message.data());
+  decodeJsonFields(reader, sent, options);
+  return output.text();
+}
+
 Bytes counting(size_t count, uint8_t first) {
   Bytes bytes;
   for (size_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(first + i));
