@@ -30,7 +30,7 @@ void ConsoleSink::keepForLast(const Field& field, uint32_t value) {
   kept_[keptCount_++] = {&field, value};
 }
 
-void ConsoleSink::finish(std::span<const uint8_t> rest) {
+void ConsoleSink::printLast(std::span<const uint8_t> rest) {
   for (size_t index = 0; index < keptCount_; ++index) printNumber(kept_[index].field->format, kept_[index].value);
   if (options_.decoders == DecoderSet::Full && options_.showUnknown && !rest.empty()) printTrailingBytes(rest, false);
 }

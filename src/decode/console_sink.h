@@ -68,8 +68,12 @@ class ConsoleSink final : public FieldSink {
   void channelName(const Field& list, std::string_view name, uint32_t index) override;
 
   // After the last field: the numbers kept for last, then, in the full
-  // set with -u, the bytes no field took.
-  void finish(std::span<const uint8_t> rest);
+  // set with -u, the bytes no field took. Most messages have neither.
+  void finish(const MessageReader& reader) {
+    if (keptCount_ != 0 || (options_.showUnknown && options_.decoders == DecoderSet::Full)) [[unlikely]] {
+      printLast(reader.rest());
+    }
+  }
 
  private:
   // Most fields have no text after their value.
@@ -81,6 +85,7 @@ class ConsoleSink final : public FieldSink {
     writeSuffix(field);
   }
   void keepForLast(const Field& field, uint32_t value);
+  void printLast(std::span<const uint8_t> rest);
 
   struct KeptNumber {
     const Field* field;

@@ -13,7 +13,7 @@ void decodeDetails(MessageReader& reader, bool sent, const DisplaySettings& opti
   if (decoder != nullptr && !decoder->fields.empty()) [[likely]] {
     ConsoleSink sink(options);
     walkFields(reader, decoder->fields, sink);
-    sink.finish(reader.rest());
+    sink.finish(reader);
   } else if (options.decoders == DecoderSet::Full && options.showUnknown && !reader.rest().empty()) {
     printTrailingBytes(reader.rest(), true);
   } else {
@@ -27,7 +27,7 @@ void decodeJsonFields(MessageReader& reader, bool sent, const DisplaySettings& o
   if (const DecoderEntry* decoder = findDecoder(reader.id(), sent, options.decoders)) {
     walkFields(reader, decoder->fields, sink);
   }
-  sink.finish(reader.rest());
+  sink.finish(reader);
   consoleWrite("}");
 }
 

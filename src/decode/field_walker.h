@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "decode/fields.h"
@@ -54,8 +55,7 @@ class Walker {
         return;
       }
       if (field.withUnknown && !sink_.shows(field)) {
-        DiscardSink discard;
-        Walker<DiscardSink>(reader_, discard).take(field);
+        pass(field);
         continue;
       }
       take(field);
@@ -82,6 +82,33 @@ class Walker {
   }
 
  private:
+  // The bytes of a field whose size the table gives; 0 for the others.
+  static size_t fixedSize(const Field& field) {
+    switch (field.form) {
+      case Form::Number:
+      case Form::Code:
+      case Form::Flags: return field.counter == Counter::None ? field.size : 0;
+      case Form::FourCharCode:
+      case Form::Address: return 4;
+      case Form::FileTime: return 8;
+      case Form::ByteRun:
+      case Form::FixedText:
+      case Form::Hidden: return field.count != kRestOfMessage ? field.count : 0;
+      default: return 0;
+    }
+  }
+
+  // Reads past a field the sink does not take: a fixed size at once, any
+  // other field as the walker reads it.
+  void pass(const Field& field) {
+    if (const size_t size = fixedSize(field)) {
+      reader_.skip(size);
+      return;
+    }
+    DiscardSink discard;
+    Walker<DiscardSink>(reader_, discard).take(field);
+  }
+
   // A list whose count the message gave is there even when it is empty.
   static bool isCounted(const Field& field) {
     return field.form == Form::List && field.counter != Counter::None && !field.ifBytesLeft;

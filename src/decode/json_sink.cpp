@@ -118,8 +118,7 @@ void JsonSink::channelName(const Field& /*list*/, std::string_view name, uint32_
   writeJsonString(name);
 }
 
-void JsonSink::finish(std::span<const uint8_t> rest) {
-  if (options_.decoders != DecoderSet::Full || rest.empty()) return;
+void JsonSink::writeTrailing(std::span<const uint8_t> rest) {
   fields_.key("trailing");
   writeJsonHex(rest);
 }

@@ -44,9 +44,15 @@ class JsonSink final : public FieldSink {
 
   // After the last field: in the full set, the bytes no field took, as
   // "trailing".
-  void finish(std::span<const uint8_t> rest);
+  void finish(const MessageReader& reader) {
+    if (options_.decoders == DecoderSet::Full && !reader.exhausted()) [[unlikely]] {
+      writeTrailing(reader.rest());
+    }
+  }
 
  private:
+  void writeTrailing(std::span<const uint8_t> rest);
+
   // The object members are being written to: the fields, or a key entry's.
   JsonMembers& members() { return inEntry_ ? entry_ : fields_; }
 

@@ -88,26 +88,14 @@ void writeJsonHex(std::span<const uint8_t> bytes) {
   consoleCommit(length);
 }
 
-// The fields' numbers are 32-bit: their digits are cheaper to find so.
+// The fields' numbers are 32-bit: the conversion of those is the cheaper.
 void writeJsonNumber(uint64_t value) {
   constexpr size_t kMostDigits = 20;
-  if (value > UINT32_MAX) [[unlikely]] {
-    char* out = consoleRoom(kMostDigits);
-    const auto result = std::to_chars(out, out + kMostDigits, value);
-    consoleCommit(static_cast<size_t>(result.ptr - out));
-    return;
-  }
-  char digits[kMostDigits];
-  char* const end = digits + kMostDigits;
-  char* first = end;
-  auto rest = static_cast<uint32_t>(value);
-  do {
-    *--first = static_cast<char>('0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  const auto count = static_cast<size_t>(end - first);
-  console_detail::copyText(consoleRoom(count), first, count);
-  consoleCommit(count);
+  char* out = consoleRoom(kMostDigits);
+  const auto result = value <= UINT32_MAX
+                          ? std::to_chars(out, out + kMostDigits, static_cast<uint32_t>(value))
+                          : std::to_chars(out, out + kMostDigits, value);
+  consoleCommit(static_cast<size_t>(result.ptr - out));
 }
 
 void JsonMembers::next() {
