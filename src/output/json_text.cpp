@@ -92,9 +92,8 @@ void writeJsonHex(std::span<const uint8_t> bytes) {
 void writeJsonNumber(uint64_t value) {
   constexpr size_t kMostDigits = 20;
   char* out = consoleRoom(kMostDigits);
-  const auto result = value <= UINT32_MAX
-                          ? std::to_chars(out, out + kMostDigits, static_cast<uint32_t>(value))
-                          : std::to_chars(out, out + kMostDigits, value);
+  const auto result = value <= UINT32_MAX ? std::to_chars(out, out + kMostDigits, static_cast<uint32_t>(value))
+                                          : std::to_chars(out, out + kMostDigits, value);
   consoleCommit(static_cast<size_t>(result.ptr - out));
 }
 
