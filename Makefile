@@ -101,10 +101,10 @@ fuzz-coverage: fuzz-deps
 	@cmake --build $(FUZZ_DIR)-coverage -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_pcap_records
 	@scripts/fuzz-coverage.sh $(FUZZ_DIR)-coverage/fuzz $(FUZZ_DIR)/fuzz
 
-# Rewrites the checked-in seed corpora from the generator.
+# Rewrites the checked-in seed corpora from the generator and the real sessions.
 fuzz-seeds: fuzz-configure
 	rm -rf fuzz/corpus
-	$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
+	$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus samples/real-legacy.pcap samples/real-games.pcap
 
 lint-deps:
 	@scripts/install-deps.sh lint

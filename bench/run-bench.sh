@@ -157,6 +157,29 @@ vestrel-trace -r FILE${tab}vestrel-trace${tab}
 vestrel-trace --single-stream -r FILE${tab}vestrel-trace${tab}--single-stream
 EOF
     say ""
+    say "### Two real sessions, looped"
+    say ""
+    say "samples/real-legacy.pcap and samples/real-games.pcap (sessions between a real server and a client:" \
+        "logons, accounts, realms, news, ads, profiles, friends, games) repeated by bench/loop-capture.py, each" \
+        "copy's connections on new client ports, to 1,000,000 messages or just past; most of them are" \
+        "messages only each connection's full decoding shows."
+    say ""
+    for session in legacy games; do
+        per_copy=$("$build/vestrel-trace" --json -r "$root/samples/real-$session.pcap" | grep -c '"fields":')
+        messages=$(python3 "$root/bench/loop-capture.py" "$root/samples/real-$session.pcap" "$work/$session.pcap" \
+            $million "$per_copy")
+        say "#### $session ($per_copy messages a copy, $messages in all, $(du -m "$work/$session.pcap" | cut -f1) MB)"
+        say ""
+        say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
+        say "|---|---|---|---|---|---|"
+        round_table "$work/$session.pcap" "$messages" <<EOF
+vestrel-trace -r FILE${tab}vestrel-trace${tab}
+vestrel-trace -u -r FILE${tab}vestrel-trace${tab}-u
+vestrel-trace --json -r FILE${tab}vestrel-trace${tab}--json
+EOF
+        say ""
+        rm -f "$work/$session.pcap"
+    done
     say "### Memory against the capture's length"
     say ""
     say "| file | messages | peak RSS MB |"

@@ -52,6 +52,7 @@ constexpr time_t kSecondsPerFrame = 120;
 void trackEveryFrame(RecordReader& input, OutputSettings& options, uint8_t settings, LinkLayer linkLayer) {
   const bool prefixes = (settings & kPrefixes) != 0;
   const bool json = (settings & kJson) != 0;
+  options.decoders = DecoderSet::Full;  // as vestrel-trace shows each connection
   MessagePrinter printer(options, {.time = prefixes ? TimeStamp::DateTime : TimeStamp::None,
                                    .connection = prefixes,
                                    .json = json,

@@ -1,6 +1,7 @@
 // Raw stream bytes into the stream buffer, in the chunks the input chooses;
-// every message cut out is decoded as sent and as received, with every
-// combination of -u and -s, and dumped as the log would dump it.
+// every message cut out is decoded as sent and as received, with both
+// decoder sets and every combination of -u and -s, on the console and in
+// JSON, and dumped as the log would dump it.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,11 +18,8 @@ namespace vestrel::fuzz {
 
 namespace {
 
-void decodeOneWay(const std::vector<uint8_t>& message, bool sent, bool showUnknown, bool fullStrings,
+void decodeOneWay(const std::vector<uint8_t>& message, bool sent, const DisplaySettings& options,
                   const StreamRecord& console) {
-  OutputSettings options;
-  options.showUnknown = showUnknown;
-  options.fullStrings = fullStrings;
   MessageReader reader;
   reader.attach(message.data());
   const size_t before = console.written;
@@ -31,6 +29,12 @@ void decodeOneWay(const std::vector<uint8_t>& message, bool sent, bool showUnkno
   // cppcheck-suppress knownConditionTrueFalse
   if (console.written == before || console.last != '\n') fail("a decoder left its line unfinished");
   if (console.rawControl) fail("a control byte or malformed UTF-8 reached the console unescaped");
+  reader.attach(message.data());
+  decodeJsonFields(reader, sent, options);
+  if (std::fflush(vestrel::console()) != 0) fail("the console stream refused a write");
+  // cppcheck-suppress knownConditionTrueFalse
+  if (console.last != '}') fail("a JSON object left unfinished");
+  if (console.rawControl) fail("a control byte or malformed UTF-8 reached the JSON unescaped");
 }
 
 void dumpBothWays(const std::vector<uint8_t>& message) {
@@ -53,8 +57,13 @@ void decodeEveryWay(std::span<const uint8_t> bytes, const StreamRecord& console)
     fail("the buffer cut a message that disagrees with its header");
   }
   for (const bool sent : {true, false}) {
-    for (const bool showUnknown : {false, true}) {
-      for (const bool fullStrings : {false, true}) decodeOneWay(message, sent, showUnknown, fullStrings, console);
+    for (const DecoderSet decoders : {DecoderSet::Classic, DecoderSet::Full}) {
+      for (const bool showUnknown : {false, true}) {
+        for (const bool fullStrings : {false, true}) {
+          decodeOneWay(message, sent, {.showUnknown = showUnknown, .fullStrings = fullStrings, .decoders = decoders},
+                       console);
+        }
+      }
     }
   }
   dumpBothWays(message);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,16 @@ class SeedWriter {
   std::filesystem::path directory_;
 };
 
+// Every frame of a capture the library has opened; closes it.
+Frames allFrames(pcap_t* reader) {
+  Frames frames;
+  pcap_pkthdr* header = nullptr;
+  const u_char* bytes = nullptr;
+  while (pcap_next_ex(reader, &header, &bytes) == 1) frames.emplace_back(bytes, bytes + header->caplen);
+  pcap_close(reader);
+  return frames;
+}
+
 // The sample session as a capture of this link type, read back frame by
 // frame through the capture library.
 Frames sampleFrames(wire::LinkType linkType) {
@@ -66,11 +77,7 @@ Frames sampleFrames(wire::LinkType linkType) {
     static_cast<void>(std::fprintf(stderr, "fuzz_seeds: cannot read back the sample session: %s\n", error.data()));
     std::exit(1);
   }
-  Frames frames;
-  pcap_pkthdr* header = nullptr;
-  const u_char* bytes = nullptr;
-  while (pcap_next_ex(reader, &header, &bytes) == 1) frames.emplace_back(bytes, bytes + header->caplen);
-  pcap_close(reader);  // closes in
+  Frames frames = allFrames(reader);  // closes in
   std::free(capture);
   return frames;
 }
@@ -258,6 +265,43 @@ void writeStreamSeeds(SeedWriter& seeds) {
                                              wire::fill(1996, 0x42) + ping, wire::header(0xFF, 0x50, 0xFFFF)}));
 }
 
+// A real session (an Ethernet capture): its frames in groups, each
+// connection on its own in the console's and JSON's settings; and each
+// connection's stream in each direction, where every message of the
+// protocol the session holds reaches the full set's tables.
+constexpr size_t kRealFramesPerSeed = 40;
+
+void writeRealSessionSeeds(SeedWriter& frameSeeds, SeedWriter& streamSeeds, const std::filesystem::path& capture) {
+  std::array<char, PCAP_ERRBUF_SIZE> error{};
+  pcap_t* reader = pcap_open_offline(capture.c_str(), error.data());
+  if (reader == nullptr || pcap_datalink(reader) != DLT_EN10MB) {
+    static_cast<void>(
+        std::fprintf(stderr, "fuzz_seeds: %s: not an Ethernet capture: %s\n", capture.c_str(), error.data()));
+    std::exit(1);
+  }
+  const Frames frames = allFrames(reader);
+  const std::string name = capture.stem().string();
+  constexpr uint8_t kSettings[] = {kPerConnection | kShowUnknown, kPerConnection | kJson | kShowUnknown,
+                                   kPerConnection | kJson};
+  for (size_t index = 0; index * kRealFramesPerSeed < frames.size(); ++index) {
+    frameSeeds.write(name + "-" + std::to_string(index),
+                     framesInput(LinkLayer::Ethernet, kSettings[index % std::size(kSettings)],
+                                 group(frames, index, kRealFramesPerSeed)));
+  }
+  std::map<std::pair<uint16_t, uint16_t>, Chunks> streams;
+  for (const Bytes& frame : frames) {
+    const auto segment = findTcpSegment(LinkLayer::Ethernet, frame);
+    if (segment && !segment->payload.empty()) {
+      streams[{segment->sourcePort, segment->destinationPort}].emplace_back(segment->payload.begin(),
+                                                                            segment->payload.end());
+    }
+  }
+  for (const auto& [ports, chunks] : streams) {
+    streamSeeds.write(name + "-" + std::to_string(ports.first) + "-" + std::to_string(ports.second),
+                      streamInput(chunks));
+  }
+}
+
 // A settings byte, then records: a pcap record header (little-endian here,
 // read in the order the settings byte picks) and its bytes.
 std::vector<uint8_t> recordsInput(uint8_t settings, const std::vector<std::array<uint32_t, 4>>& headers,
@@ -286,9 +330,11 @@ void writePcapRecordSeeds(SeedWriter& seeds) {
 }  // namespace vestrel::fuzz
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    static_cast<void>(std::fprintf(
-        stderr, "usage: fuzz_seeds DIR   (writes DIR/fuzz_frames, DIR/fuzz_stream and DIR/fuzz_pcap_records)\n"));
+  if (argc < 2) {
+    static_cast<void>(
+        std::fprintf(stderr,
+                     "usage: fuzz_seeds DIR [CAPTURE...]   (writes DIR/fuzz_frames, DIR/fuzz_stream and "
+                     "DIR/fuzz_pcap_records; each CAPTURE, a real session, adds its frames and streams)\n"));
     return 2;
   }
   const std::filesystem::path root = argv[1];
@@ -297,6 +343,7 @@ int main(int argc, char** argv) {
   vestrel::fuzz::writeHostileFrameSeeds(frames);
   vestrel::fuzz::SeedWriter stream(root / "fuzz_stream");
   vestrel::fuzz::writeStreamSeeds(stream);
+  for (int index = 2; index < argc; ++index) vestrel::fuzz::writeRealSessionSeeds(frames, stream, argv[index]);
   vestrel::fuzz::SeedWriter records(root / "fuzz_pcap_records");
   vestrel::fuzz::writePcapRecordSeeds(records);
   return 0;

@@ -282,6 +282,9 @@ int runTrace(TraceSettings& settings) {
   }
   if (!installTraceFilter(settings, source)) return kFailure;
   OutputSettings& output = settings.output;
+  // Each connection on its own is decoded whole; the shared stream as the
+  // classic monitor shows it.
+  output.decoders = settings.singleStream ? DecoderSet::Classic : DecoderSet::Full;
   if (!output.logFileName.empty()) {
     output.logFile = createUserFile(output.logFileName, source);
     if (!output.logFile) return kFailure;

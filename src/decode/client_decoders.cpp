@@ -44,7 +44,7 @@ constexpr Field kLogonResponse[] = {
 
 constexpr Field kFileTimeRequest[] = {
     {.form = Form::Number, .key = "request_id", .format = "Request ID: 0x%X, "},
-    {.form = Form::UnknownNumber, .key = "unknown", .format = "[Unknown]: 0x%X, "},
+    {.form = Form::Number, .key = "unknown", .format = "[Unknown]: 0x%X, ", .withUnknown = true},
     {.form = Form::Text, .key = "filename", .format = "Filename: %s\n"},
 };
 
@@ -69,7 +69,11 @@ constexpr Field kKeyEntry[] = {
     {.form = Form::Number, .key = "key_length", .format = KEY_INDENT " Length:\t\t %u\n"},
     {.form = Form::Number, .key = "product_value", .format = KEY_INDENT " Product:\t %u\n", .ifBytesLeft = true},
     {.form = Form::Number, .key = "public_value", .format = KEY_INDENT " Public value:\t 0x%X\n", .ifBytesLeft = true},
-    {.form = Form::UnknownNumber, .key = "unknown", .format = KEY_INDENT " [Unknown]:\t 0x%X\n", .ifBytesLeft = true},
+    {.form = Form::Number,
+     .key = "unknown",
+     .format = KEY_INDENT " [Unknown]:\t 0x%X\n",
+     .ifBytesLeft = true,
+     .withUnknown = true},
     {.form = Form::ByteRun,
      .key = "key_hash",
      .format = KEY_INDENT " CD key hash:\t",
@@ -82,9 +86,13 @@ constexpr Field kAuthCheck[] = {
     {.form = Form::Number, .key = "client_token", .format = "Client Token:\t 0x%X\n"},
     {.form = Form::Number, .key = "exe_version", .format = INDENT "EXE Version:\t 0x%X\n"},
     {.form = Form::Number, .key = "exe_hash", .format = INDENT "EXE Hash:\t 0x%X\n"},
-    {.form = Form::Number, .key = "key_count", .format = INDENT "Number of keys:\t %u\n", .counts = true},
+    {.form = Form::Number, .key = "key_count", .format = INDENT "Number of keys:\t %u\n", .counter = Counter::First},
     {.form = Form::Number, .key = "spawn", .format = INDENT "Using Spawn:\t %u\n"},
-    {.form = Form::KeyList, .key = "keys", .format = KEY_INDENT "Key %u:\n", .entry = kKeyEntry},
+    {.form = Form::List,
+     .key = "keys",
+     .format = KEY_INDENT "Key %u:\n",
+     .counter = Counter::First,
+     .entry = kKeyEntry},
     {.form = Form::Text, .key = "exe_info", .format = INDENT "EXE Info:\t %s\n"},
     {.form = Form::Text, .key = "key_owner", .format = INDENT "Key Owner:\t %s\n"},
 };
@@ -95,24 +103,29 @@ constexpr Field kAccountCreate[] = {
 };
 
 constexpr Field kAccountLogon[] = {
-    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .suffix = ", ", .count = 32},
+    {.form = Form::ByteRun,
+     .key = "unknown",
+     .format = "[Unknown]: ",
+     .suffix = ", ",
+     .count = 32,
+     .withUnknown = true},
     {.form = Form::Text, .key = "account_name", .format = "Account name: %s\n"},
 };
 
 constexpr Field kAccountLogonProof[] = {
-    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 20},
+    {.form = Form::ByteRun, .key = "unknown", .format = "[Unknown]: ", .count = 20, .withUnknown = true},
     {.form = Form::Literal, .format = "\n"},
 };
 
 // Unlike the logon, no separator follows the unknown bytes; without -u the
 // line therefore starts with the comma.
 constexpr Field kAccountChange[] = {
-    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 32},
+    {.form = Form::ByteRun, .key = "unknown", .format = "[Unknown]: ", .count = 32, .withUnknown = true},
     {.form = Form::Text, .key = "account_name", .format = ", Account name: %s\n"},
 };
 
 constexpr Field kAccountChangeProof[] = {
-    {.form = Form::UnknownBytes, .key = "unknown", .format = "[Unknown]: ", .count = 84},
+    {.form = Form::ByteRun, .key = "unknown", .format = "[Unknown]: ", .count = 84, .withUnknown = true},
     {.form = Form::Literal, .format = "\n"},
 };
 

@@ -1,16 +1,13 @@
-// Chooses the decoder that completes a message's summary line.
+// Decodes a message's fields with the decoder set the display settings
+// name: the summary line's completion on the console, or a JSON object.
 #pragma once
 
 #include <cstdint>
 
 #include "decode/display_settings.h"
-#include "decode/fields.h"
 #include "decode/message_reader.h"
 
 namespace vestrel {
-
-// The fields of an id in one direction, or nullptr when it has no decoder.
-const DecoderEntry* findDecoder(uint8_t id, bool sent);
 
 // Completes the summary line: the message's fields as the console shows
 // them, or a bare newline for a message without a decoder. sent: the

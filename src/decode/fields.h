@@ -15,21 +15,30 @@
 namespace vestrel {
 
 enum class Form : uint8_t {
-  Number,         // a dword; format shows it with one numeric conversion
-  Code,           // a dword and its text from codes; format, when set, shows the number first
-  FourCharCode,   // a dword whose bytes are a code like "68XI"; format takes "%s"
+  Number,         // a number of size bytes; format shows it with one numeric conversion
+  Code,           // a number and its text from codes; format, when set, shows the number first
+  Flags,          // a number and the names of its set bits from flags; format shows the number
+  FourCharCode,   // a dword whose bytes are a code like "IX86"; format takes "%s"
   Address,        // a dword whose bytes are an IPv4 address; format takes "%s"
   ByteRun,        // count bytes, shown in hex after format and before suffix
+  FixedText,      // count bytes of text in wire order, up to the first zero; format takes "%s"
   FileTime,       // a 64-bit file time; format takes day, month, year, hour, minute, second
   Text,           // a zero-terminated text; format takes "%s", whenEmpty follows an empty one
   ShortenedText,  // a text the console cuts past limit bytes to keep, shown with markedFormat, unless -s
-  UnknownNumber,  // a dword of unknown meaning, shown with -u
-  UnknownBytes,   // count bytes of unknown meaning, shown with -u after the label format and before suffix
   Hidden,         // count bytes the console never shows
   Literal,        // no bytes: format is console text between fields
-  KeyList,        // as many key entries as the last counting field said; format heads each entry
+  List,           // entries of the fields in entry, as many as counter says; format heads each entry
   ChannelList,    // texts up to an empty one; format takes the first
 };
+
+// The counts a message gives for its lists: a Number with counter First or
+// Second sets that count; a List takes its number of entries from its
+// counter, Product being First times Second. A List with counter None runs
+// to the message's end.
+enum class Counter : uint8_t { None, First, Second, Product };
+
+// A ByteRun's count that takes every byte left in the message.
+inline constexpr uint16_t kRestOfMessage = 0xFFFF;
 
 struct Field {
   Form form;
@@ -37,14 +46,19 @@ struct Field {
   const char* format = "";
   const char* suffix = "";
   const CodeTable* codes = nullptr;
-  uint16_t count = 0;  // bytes of a ByteRun, UnknownBytes or Hidden field
-  uint16_t limit = 0;  // ShortenedText
+  std::span<const FlagName> flags = {};  // Flags
+  uint16_t count = 0;                    // bytes of a ByteRun, FixedText or Hidden field
+  uint16_t limit = 0;                    // ShortenedText
   uint16_t keep = 0;
   const char* markedFormat = nullptr;
   const char* whenEmpty = nullptr;
-  bool counts = false;                // a Number that says how many entries a KeyList has
+  uint8_t size = 4;                   // bytes of a Number, Code or Flags field: 1, 2 or 4
+  bool bigEndian = false;             // a Number in network order (ports)
+  Counter counter = Counter::None;    // see Counter
   bool ifBytesLeft = false;           // read only while the message has bytes left
-  std::span<const Field> entry = {};  // KeyList: the fields of one entry
+  bool withUnknown = false;           // on the console only with -u: unknown, reserved, or beyond the classic line
+  bool last = false;                  // with withUnknown: the console shows it after the message's other fields
+  std::span<const Field> entry = {};  // List: the fields of one entry
 };
 
 // What a message is decoded with in one direction.
@@ -57,18 +71,19 @@ struct DecoderEntry {
 // form.
 // A sink also says, as kFieldsEndWithTheMessage, whether the fields end
 // where the message does, or every field is handed over, those past the
-// message's end as zeros and empty texts.
+// message's end as zeros and empty texts; and, by shows(field), whether it
+// takes a field at all (the walker reads the others past).
 class FieldSink {
  public:
   virtual ~FieldSink() = default;
   virtual void number(const Field& field, uint32_t value) = 0;
   virtual void code(const Field& field, uint32_t value) = 0;
-  virtual void unknownNumber(const Field& field, uint32_t value) = 0;
+  virtual void flags(const Field& field, uint32_t value) = 0;
   virtual void fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) = 0;
   virtual void address(const Field& field, std::span<const uint8_t, 4> octets) = 0;
   // The bytes the message holds of the field's count.
   virtual void byteRun(const Field& field, std::span<const uint8_t> present) = 0;
-  virtual void unknownBytes(const Field& field, std::span<const uint8_t> present) = 0;
+  virtual void fixedText(const Field& field, std::string_view value) = 0;
   virtual void hidden(const Field& field, std::span<const uint8_t> present) = 0;
   virtual void fileTime(const Field& field, uint64_t value) = 0;
   virtual void text(const Field& field, std::string_view value) = 0;

@@ -24,6 +24,7 @@ std::string_view trimPunctuation(std::string_view text) {
 
 std::string_view codeMeaning(const CodeTable& table, uint32_t code) {
   const char* text = lookUpText(table.rows, code);
+  if (text == nullptr && table.plain) text = table.otherwise;
   return text != nullptr ? trimPunctuation(text) : std::string_view();
 }
 
@@ -46,13 +47,23 @@ void JsonSink::code(const Field& field, uint32_t value) {
   consoleWrite("}");
 }
 
-void JsonSink::unknownNumber(const Field& field, uint32_t value) {
-  if (options_.showUnknown) number(field, value);
+// {"value":N,"names":[...]}: the number, and the names of its set bits.
+void JsonSink::flags(const Field& field, uint32_t value) {
+  members().key(field.key);
+  consoleWrite("{\"value\":");
+  writeJsonNumber(value);
+  consoleWrite(",\"names\":[");
+  JsonMembers names;
+  forEachFlagName(field.flags, value, [&names](std::string_view name) {
+    names.next();
+    writeJsonString(name);
+  });
+  consoleWrite("]}");
 }
 
 void JsonSink::fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) {
   members().key(field.key);
-  writeJsonString(fourCharCodeText(bytes));
+  writeJsonString(fourCharCodeText(bytes, options_.decoders == DecoderSet::Full).view());
 }
 
 void JsonSink::address(const Field& field, std::span<const uint8_t, 4> octets) {
@@ -63,10 +74,6 @@ void JsonSink::address(const Field& field, std::span<const uint8_t, 4> octets) {
 void JsonSink::byteRun(const Field& field, std::span<const uint8_t> present) {
   members().key(field.key);
   writeJsonHex(present);
-}
-
-void JsonSink::unknownBytes(const Field& field, std::span<const uint8_t> present) {
-  if (options_.showUnknown) byteRun(field, present);
 }
 
 // RFC 3339 in UTC, to the second as the console shows it.
@@ -109,6 +116,11 @@ void JsonSink::channelName(const Field& /*list*/, std::string_view name, uint32_
   if (name.empty()) return;
   list_.next();
   writeJsonString(name);
+}
+
+void JsonSink::writeTrailing(std::span<const uint8_t> rest) {
+  fields_.key("trailing");
+  writeJsonHex(rest);
 }
 
 }  // namespace vestrel

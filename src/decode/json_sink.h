@@ -16,13 +16,21 @@ class JsonSink final : public FieldSink {
 
   explicit JsonSink(const DisplaySettings& options) : options_(options) {}
 
+  // Asked for the fields the console shows only with -u: the full set
+  // writes every field, the classic set these only with -u.
+  bool shows(const Field& /*field*/) const { return options_.showUnknown || options_.decoders == DecoderSet::Full; }
+
+  // A counted list past the message's end: [] in the full set; left out,
+  // as every field past the end, in the classic set.
+  bool showsEmptyLists() const { return options_.decoders == DecoderSet::Full; }
+
   void number(const Field& field, uint32_t value) override;
   void code(const Field& field, uint32_t value) override;
-  void unknownNumber(const Field& field, uint32_t value) override;
+  void flags(const Field& field, uint32_t value) override;
   void fourCharCode(const Field& field, std::span<const uint8_t, 4> bytes) override;
   void address(const Field& field, std::span<const uint8_t, 4> octets) override;
   void byteRun(const Field& field, std::span<const uint8_t> present) override;
-  void unknownBytes(const Field& field, std::span<const uint8_t> present) override;
+  void fixedText(const Field& field, std::string_view value) override { text(field, value); }
   void hidden(const Field& /*field*/, std::span<const uint8_t> /*present*/) override {}
   void fileTime(const Field& field, uint64_t value) override;
   void text(const Field& field, std::string_view value) override;
@@ -34,7 +42,17 @@ class JsonSink final : public FieldSink {
   void endList(const Field& list) override;
   void channelName(const Field& list, std::string_view name, uint32_t index) override;
 
+  // After the last field: in the full set, the bytes no field took, as
+  // "trailing".
+  void finish(const MessageReader& reader) {
+    if (options_.decoders == DecoderSet::Full && !reader.exhausted()) [[unlikely]] {
+      writeTrailing(reader.rest());
+    }
+  }
+
  private:
+  void writeTrailing(std::span<const uint8_t> rest);
+
   // The object members are being written to: the fields, or a key entry's.
   JsonMembers& members() { return inEntry_ ? entry_ : fields_; }
 

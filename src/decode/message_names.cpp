@@ -87,9 +87,53 @@ constexpr NamedId kMessageNames[] = {
     {0x7F, "SID_CLANMEMBERUPDATE"},
 };
 
+// The full set names every message as its users do: five ids carry
+// something other than their classic name says, and the classic table
+// leaves many unnamed. 0x61-0x63 have no usual name and keep SID_UNK0xNN.
+constexpr NamedId kFullSetNames[] = {
+    {0x08, "SID_STARTADVEX"},
+    {0x17, "SID_READMEMORY"},
+    {0x18, "SID_REGISTRY"},
+    {0x1A, "SID_STARTADVEX2"},
+    {0x1B, "SID_GAMEDATAADDRESS"},
+    {0x1F, "SID_LEAVEGAME"},
+    {0x24, "SID_READCOOKIE"},
+    {0x2B, "SID_SYSTEMINFO"},
+    {0x32, "SID_CHECKDATAFILE"},
+    {0x35, "SID_PROFILE"},
+    {0x37, "SID_CHARLIST"},
+    {0x39, "SID_CHARDELETE"},
+    {0x40, "SID_QUERYREALMS2"},
+    {0x42, "SID_CDKEY3"},
+    {0x44, "SID_WARCRAFTGENERAL"},
+    {0x45, "SID_NETGAMEPORT"},
+    {0x4B, "SID_EXTRAWORK"},
+    {0x4C, "SID_REQUIREDWORK"},
+    {0x59, "SID_SETEMAIL"},
+    {0x5A, "SID_RESETPASSWORD"},
+    {0x5B, "SID_CHANGEEMAIL"},
+    {0x5C, "SID_SWITCHPRODUCT"},
+    {0x5D, "SID_REPORTCRASH"},
+    {0x60, "SID_TEAMGAME"},
+    {0x70, "SID_CLANFINDCANDIDATES"},
+    {0x71, "SID_CLANINVITEMULTIPLE"},
+    {0x72, "SID_CLANCREATIONINVITATION"},
+    {0x73, "SID_CLANDISBAND"},
+    {0x74, "SID_CLANMAKECHIEFTAIN"},
+    {0x76, "SID_CLANQUITNOTIFY"},
+    {0x77, "SID_CLANINVITATION"},
+    {0x78, "SID_CLANREMOVEMEMBER"},
+    {0x79, "SID_CLANINVITATIONRESPONSE"},
+    {0x7A, "SID_CLANRANKCHANGE"},
+    {0x7B, "SID_CLANSETMOTD"},
+    {0x7E, "SID_CLANMEMBERREMOVED"},
+};
+
+using NameTable = std::array<std::string, 256>;
+
 // Every id's name, unknown ones formatted once, so the hot path only indexes.
-std::array<std::string, 256> buildNameTable() {
-  std::array<std::string, 256> names;
+NameTable buildNameTable(DecoderSet set) {
+  NameTable names;
   for (size_t id = 0; id < names.size(); ++id) {
     char unknown[16];
     // Eleven characters and the terminator: never cut short.
@@ -97,14 +141,18 @@ std::array<std::string, 256> buildNameTable() {
     names[id] = unknown;
   }
   for (const NamedId& entry : kMessageNames) names[entry.id] = entry.name;
+  if (set == DecoderSet::Full) {
+    for (const NamedId& entry : kFullSetNames) names[entry.id] = entry.name;
+  }
   return names;
 }
 
 }  // namespace
 
-const char* messageName(uint8_t id) {
-  static const std::array<std::string, 256> names = buildNameTable();
-  return names[id].c_str();
+const char* messageName(uint8_t id, DecoderSet set) {
+  static const NameTable classic = buildNameTable(DecoderSet::Classic);
+  static const NameTable full = buildNameTable(DecoderSet::Full);
+  return (set == DecoderSet::Full ? full : classic)[id].c_str();
 }
 
 }  // namespace vestrel

@@ -14,6 +14,11 @@ void MessageReader::attach(const uint8_t* message) {
 
 std::span<const uint8_t> MessageReader::bytes() const { return {message_, static_cast<size_t>(size_)}; }
 
+std::span<const uint8_t> MessageReader::rest() const {
+  if (pos_ >= size_) return {};
+  return {data_ + pos_, static_cast<size_t>(size_ - pos_)};
+}
+
 uint32_t MessageReader::readDword() {
   if (pos_ >= 0 && pos_ <= size_ - 4) {
     const uint8_t* next = data_ + pos_;

@@ -47,6 +47,8 @@ class MessageReader {
   bool atEnd() const { return pos_ == size_; }
   // True once no byte of the message is left to read.
   bool exhausted() const { return pos_ >= size_; }
+  // The bytes not read yet (none once a read went past the end).
+  std::span<const uint8_t> rest() const;
 
  private:
   const uint8_t* message_ = nullptr;

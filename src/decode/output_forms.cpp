@@ -40,7 +40,11 @@ void appendEscaped(std::string& out, std::string_view bytes) {
 
 // The code's text from the table, or the table's fallback showing the code.
 void printCodeText(const CodeTable& table, uint32_t code) {
-  if (const char* text = lookUpText(table.rows, code)) {
+  const char* text = lookUpText(table.rows, code);
+  if (table.plain && text == nullptr && *table.otherwise != '\0') text = table.otherwise;
+  if (table.plain) {
+    if (text != nullptr) consolePrintText(" (%s)", text);
+  } else if (text != nullptr) {
     consoleWrite(text);
   } else {
     consolePrint(table.otherwise, code);
@@ -49,10 +53,19 @@ void printCodeText(const CodeTable& table, uint32_t code) {
 
 }  // namespace
 
-std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes) {
-  size_t length = 0;
-  while (length < 4 && bytes[length] != 0) ++length;
-  return {reinterpret_cast<const char*>(bytes.data()), length};
+FourCharCodeText fourCharCodeText(std::span<const uint8_t, 4> bytes, bool asSpelled) {
+  FourCharCodeText code{};
+  if (!asSpelled) {
+    while (code.length < 4 && bytes[code.length] != 0) {
+      code.text[code.length] = static_cast<char>(bytes[code.length]);
+      ++code.length;
+    }
+    return code;
+  }
+  size_t high = 4;
+  while (high > 0 && bytes[high - 1] == 0) --high;
+  while (high > 0 && bytes[high - 1] != 0) code.text[code.length++] = static_cast<char>(bytes[--high]);
+  return code;
 }
 
 DottedAddress dottedAddress(std::span<const uint8_t, 4> octets) {
@@ -110,11 +123,30 @@ void printCode(const char* numberFormat, const CodeTable& table, uint32_t code) 
   printCodeText(table, code);
 }
 
-void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes) {
+void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes, bool asSpelled) {
   char aligned[32];
   // Four bytes shown safely take at most 16 characters: never cut short.
-  static_cast<void>(std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCodeText(bytes))));
+  static_cast<void>(
+      std::snprintf(aligned, sizeof aligned, "%4s", consoleSafe(fourCharCodeText(bytes, asSpelled).view())));
   consolePrint(format, aligned);
+}
+
+void printFlags(const char* format, std::span<const FlagName> table, uint32_t value) {
+  printNumber(format, value);
+  if (value == 0) return;
+  const char* separator = " (";
+  forEachFlagName(table, value, [&separator](std::string_view name) {
+    consoleWrite(separator);
+    consoleWrite(name);
+    separator = ", ";
+  });
+  consoleWrite(")");
+}
+
+void printTrailingBytes(std::span<const uint8_t> bytes, bool onSummaryLine) {
+  consoleWrite(onSummaryLine ? "Trailing bytes: " : "\t\t\t\t       Trailing bytes: ");
+  printByteRun(bytes);
+  consoleWrite("\n");
 }
 
 void printAddress(const char* format, std::span<const uint8_t, 4> octets) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -18,9 +19,19 @@ struct CodeText {
 
 // Texts for a field's known codes, and what to print for any other code
 // (a format that may show the code with one conversion, e.g. "EID_UNK0x%8.8X, ").
+// The classic decoders' rows carry the console's punctuation (" (Success)\n");
+// a plain table's rows are the bare meaning, shown as " (meaning)" after the
+// number, and any other code has otherwise as its meaning, or none when empty.
 struct CodeTable {
   std::span<const CodeText> rows;
-  const char* otherwise;
+  const char* otherwise = "";
+  bool plain = false;
+};
+
+// The meaning of one bit of a flags field.
+struct FlagName {
+  uint32_t bit;
+  const char* name;
 };
 
 // The row's text for code, or nullptr.
@@ -43,9 +54,16 @@ const char* consoleSafe(std::string_view raw);
 // without a copy.
 std::string_view consoleSafeView(std::string_view raw);
 
-// Up to four bytes, in message order, stopping at the first zero: a code
-// like "68XI" as it reads.
-std::string_view fourCharCodeText(std::span<const uint8_t, 4> bytes);
+// A four-character code's text. In wire order, up to the first zero byte,
+// it reads "68XI"; as users spell it, it is the number's bytes from the
+// high one down, without the zero bytes in front: "IX86", a three-letter
+// clan tag "ABC", no code "".
+struct FourCharCodeText {
+  char text[4];
+  size_t length;
+  std::string_view view() const { return {text, length}; }
+};
+FourCharCodeText fourCharCodeText(std::span<const uint8_t, 4> bytes, bool asSpelled);
 
 // The octets of an IPv4 address in dotted decimal, written to text (room
 // for "255.255.255.255" and its terminator); returns its length.
@@ -63,10 +81,35 @@ void printNumber(const char* format, uint32_t value);
 // from table.
 void printCode(const char* numberFormat, const CodeTable& table, uint32_t code);
 
-// Four bytes, in message order, that are a code like "68XI": up to the
-// first zero byte, right-aligned in four columns as "%4.4s" would. format
-// takes it with "%s".
-void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes);
+// Four bytes that are a code like "68XI" (in wire order) or "IX86" (as
+// spelled), right-aligned in four columns as "%4.4s" would. format takes it
+// with "%s".
+void printFourCharCode(const char* format, std::span<const uint8_t, 4> bytes, bool asSpelled);
+
+// Hands take the name of each of value's set bits that table names, in the
+// table's order, then the set bits it does not name as one hex value
+// ("0x30"), so no bit goes unseen.
+template <class Take>
+void forEachFlagName(std::span<const FlagName> table, uint32_t value, Take take) {
+  uint32_t unnamed = value;
+  for (const FlagName& flag : table) {
+    if ((value & flag.bit) == 0) continue;
+    take(std::string_view(flag.name));
+    unnamed &= ~flag.bit;
+  }
+  if (unnamed == 0) return;
+  char hex[16];
+  const int length = std::snprintf(hex, sizeof hex, "0x%X", unnamed);
+  take(std::string_view(hex, length > 0 ? static_cast<size_t>(length) : 0));
+}
+
+// A flags field: its number with format, then its set bits' names in
+// parentheses (none for 0).
+void printFlags(const char* format, std::span<const FlagName> table, uint32_t value);
+
+// Bytes left after a message's last field, "Trailing bytes: <hex>": on a
+// continuation line, or ending the summary line of a message without fields.
+void printTrailingBytes(std::span<const uint8_t> bytes, bool onSummaryLine);
 
 // The octets of an IPv4 address in dotted decimal; format takes it with "%s".
 void printAddress(const char* format, std::span<const uint8_t, 4> octets);

@@ -85,22 +85,53 @@ constexpr Field kChannelList[] = {
     {.form = Form::ChannelList, .key = "channels", .format = "Channels: %s", .suffix = ".\n"},
 };
 
-// Texts longer than 15 bytes are cut to 16 on the console. Three dwords
-// between the ping and the user are not shown.
+// The chat event's fields the classic line and the full set share.
+constexpr Field kEventId = {.form = Form::Code, .key = "event_id", .codes = &kChatEvents};
+constexpr Field kEventFlags = {.form = Form::Number, .key = "flags", .format = "Flags: 0x%.2X, "};
+constexpr Field kEventPing = {.form = Form::Number, .key = "ping", .format = "Ping: %u, "};
+constexpr Field kEventUser = {.form = Form::Text, .key = "username", .format = "User: %s, "};
+// Texts longer than 15 bytes are cut to 16 on the console.
+constexpr Field kEventText = {.form = Form::ShortenedText,
+                              .key = "text",
+                              .format = "Text: %s\n",
+                              .limit = 15,
+                              .keep = 16,
+                              .markedFormat = "Text: %s [...]\n"};
+
+// Three dwords between the ping and the user are not shown.
 constexpr Field kChatEvent[] = {
-    {.form = Form::Code, .key = "event_id", .codes = &kChatEvents},
-    {.form = Form::Number, .key = "flags", .format = "Flags: 0x%.2X, "},
-    {.form = Form::Number, .key = "ping", .format = "Ping: %u, "},
+    kEventId,
+    kEventFlags,
+    kEventPing,
     {.form = Form::Hidden, .key = "ip_address", .count = 4},
     {.form = Form::Hidden, .key = "account_number", .count = 4},
     {.form = Form::Hidden, .key = "registration_authority", .count = 4},
-    {.form = Form::Text, .key = "username", .format = "User: %s, "},
-    {.form = Form::ShortenedText,
-     .key = "text",
-     .format = "Text: %s\n",
-     .limit = 15,
-     .keep = 16,
-     .markedFormat = "Text: %s [...]\n"},
+    kEventUser,
+    kEventText,
+};
+
+// The full set shows the three with -u, on a line after the classic one.
+constexpr Field kChatEventFull[] = {
+    kEventId,
+    kEventFlags,
+    kEventPing,
+    {.form = Form::Number,
+     .key = "ip_address",
+     .format = INDENT "IP address: 0x%X, ",
+     .withUnknown = true,
+     .last = true},
+    {.form = Form::Number,
+     .key = "account_number",
+     .format = "Account number: 0x%X, ",
+     .withUnknown = true,
+     .last = true},
+    {.form = Form::Number,
+     .key = "registration_authority",
+     .format = "Registration authority: 0x%X\n",
+     .withUnknown = true,
+     .last = true},
+    kEventUser,
+    kEventText,
 };
 
 constexpr Field kLogonResult[] = {
@@ -109,13 +140,19 @@ constexpr Field kLogonResult[] = {
 
 constexpr Field kFileTimeReply[] = {
     {.form = Form::Number, .key = "request_id", .format = "Request ID: 0x%X, "},
-    {.form = Form::UnknownNumber, .key = "unknown", .format = "[Unknown]: 0x%X, "},
+    {.form = Form::Number, .key = "unknown", .format = "[Unknown]: 0x%X, ", .withUnknown = true},
     {.form = Form::FileTime, .key = "last_modified", .format = "Last modified: %u/%u/%u %u:%u:%u, "},
     {.form = Form::Text, .key = "filename", .format = "Filename: %s\n"},
 };
 
 constexpr Field kLogonResult2[] = {
     {.form = Form::Code, .key = "result", .format = "Result: 0x%X", .codes = &kLogonResults2},
+};
+
+// A locked account's reason follows the result.
+constexpr Field kLogonResult2Full[] = {
+    kLogonResult2[0],
+    {.form = Form::Text, .key = "reason", .format = INDENT "Reason: %s\n", .ifBytesLeft = true, .withUnknown = true},
 };
 
 constexpr Field kAuthChallenge[] = {
@@ -125,6 +162,23 @@ constexpr Field kAuthChallenge[] = {
     {.form = Form::FileTime, .key = "mpq_filetime", .format = INDENT "MPQ Filetime:\t %u/%u/%u %u:%u:%u\n"},
     {.form = Form::Text, .key = "version_file_name", .format = INDENT "Verfile name:\t %s\n"},
     {.form = Form::Text, .key = "value_string", .format = INDENT "Valuestring:\t %s\n"},
+};
+
+// Logon type 2 adds the server's signature.
+constexpr Field kAuthChallengeFull[] = {
+    kAuthChallenge[0],
+    kAuthChallenge[1],
+    kAuthChallenge[2],
+    kAuthChallenge[3],
+    kAuthChallenge[4],
+    kAuthChallenge[5],
+    {.form = Form::ByteRun,
+     .key = "server_signature",
+     .format = INDENT "Server signature: ",
+     .suffix = "\n",
+     .count = 128,
+     .ifBytesLeft = true,
+     .withUnknown = true},
 };
 
 constexpr Field kAuthCheckResult[] = {
@@ -139,19 +193,31 @@ constexpr Field kAccountCreateResult[] = {
 
 constexpr Field kAccountLogonResult[] = {
     {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kAccountLogonResults},
-    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 64},
+    {.form = Form::ByteRun, .key = "unknown", .format = ", [Unknown]: ", .count = 64, .withUnknown = true},
     {.form = Form::Literal, .format = "\n"},
 };
 
 constexpr Field kLogonProofResult[] = {
     {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kLogonProofResults},
-    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 20},
+    {.form = Form::ByteRun, .key = "unknown", .format = ", [Unknown]: ", .count = 20, .withUnknown = true},
     {.form = Form::Literal, .format = "\n"},
+};
+
+// A custom error's text follows the proof.
+constexpr Field kLogonProofResultFull[] = {
+    kLogonProofResult[0],
+    kLogonProofResult[1],
+    kLogonProofResult[2],
+    {.form = Form::Text,
+     .key = "additional_info",
+     .format = INDENT "Additional info: %s\n",
+     .ifBytesLeft = true,
+     .withUnknown = true},
 };
 
 constexpr Field kChangeProofResult[] = {
     {.form = Form::Code, .key = "result", .format = "Result: 0x%X ", .codes = &kChangeProofResults},
-    {.form = Form::UnknownBytes, .key = "unknown", .format = ", [Unknown]: ", .count = 20},
+    {.form = Form::ByteRun, .key = "unknown", .format = ", [Unknown]: ", .count = 20, .withUnknown = true},
     {.form = Form::Literal, .format = "\n"},
 };
 
@@ -166,8 +232,6 @@ constexpr Field kUpgradeProofResult[] = {
     {.form = Form::ByteRun, .key = "password_proof", .format = ", Password proof: ", .suffix = "\n", .count = 20},
 };
 
-#undef INDENT
-
 constexpr DecoderEntry kServerDecoders[] = {
     {0x0A, kEnterChatReply},   {0x0B, kChannelList},         {0x0F, kChatEvent},          {0x25, kPingFields},
     {0x29, kLogonResult},      {0x33, kFileTimeReply},       {0x3A, kLogonResult2},       {0x50, kAuthChallenge},
@@ -175,8 +239,19 @@ constexpr DecoderEntry kServerDecoders[] = {
     {0x54, kLogonProofResult}, {0x56, kChangeProofResult},   {0x57, kUpgradeResult},      {0x58, kUpgradeProofResult},
 };
 
+#undef INDENT
+
+constexpr DecoderEntry kExtendedServerDecoders[] = {
+    {0x0F, kChatEventFull},
+    {0x3A, kLogonResult2Full},
+    {0x50, kAuthChallengeFull},
+    {0x54, kLogonProofResultFull},
+};
+
 }  // namespace
 
 std::span<const DecoderEntry> serverDecoders() { return kServerDecoders; }
+
+std::span<const DecoderEntry> extendedServerDecoders() { return kExtendedServerDecoders; }
 
 }  // namespace vestrel

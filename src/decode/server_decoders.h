@@ -10,4 +10,8 @@ namespace vestrel {
 // id -> fields for messages from port 6112.
 std::span<const DecoderEntry> serverDecoders();
 
+// The classic messages the full set shows with the fields their classic
+// line leaves out (on the console with -u, after the classic text).
+std::span<const DecoderEntry> extendedServerDecoders();
+
 }  // namespace vestrel

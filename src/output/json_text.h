@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "output/console.h"
+
 namespace vestrel {
 
 // bytes as a JSON string: well-formed UTF-8 as it is; any other byte as the
@@ -26,7 +28,19 @@ void writeJsonNumber(uint64_t value);
 class JsonMembers {
  public:
   // "key": (keys are the program's own snake_case words, written as they are).
-  void key(std::string_view name);
+  // Inline: every value of every message has one.
+  void key(std::string_view name) {
+    char* const start = consoleRoom(name.size() + 4);
+    char* out = start;
+    if (!first_) *out++ = ',';
+    first_ = false;
+    *out++ = '"';
+    console_detail::copyText(out, name.data(), name.size());
+    out += name.size();
+    *out++ = '"';
+    *out++ = ':';
+    consoleCommit(static_cast<size_t>(out - start));
+  }
   // An array's next element.
   void next();
 

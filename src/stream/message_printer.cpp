@@ -16,15 +16,15 @@ namespace vestrel {
 
 namespace {
 
-// The start of every summary line depends only on direction and id, so
-// each is formatted once, when first needed.
-std::string_view summaryStart(bool sent, uint8_t id) {
-  static std::array<std::string, 512> starts;
-  std::string& start = starts[(sent ? 256U : 0U) + id];
+// The start of every summary line depends only on the names, direction
+// and id, so each is formatted once, when first needed.
+std::string_view summaryStart(DecoderSet names, bool sent, uint8_t id) {
+  static std::array<std::string, 1024> starts;
+  std::string& start = starts[(names == DecoderSet::Full ? 512U : 0U) + (sent ? 256U : 0U) + id];
   if (start.empty()) {
     char text[128];
     const int length =
-        std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id));
+        std::snprintf(text, sizeof text, "%s -> [0x%2.2X] %-20s -> ", directionText(sent), id, messageName(id, names));
     if (length > 0) start.assign(text, std::min(static_cast<size_t>(length), sizeof text - 1));
   }
   return start;
@@ -215,8 +215,8 @@ std::string jsonEndpoint(const IpAddress& address, uint16_t port) {
 }
 
 // The message's name without the blanks some names end with on the console.
-std::string_view plainName(uint8_t id) {
-  std::string_view name = messageName(id);
+std::string_view plainName(DecoderSet names, uint8_t id) {
+  std::string_view name = messageName(id, names);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
   return name;
 }
@@ -226,12 +226,12 @@ void writeJsonDirection(JsonMembers& members, bool sent) {
   consoleWrite(sent ? "\"sent\"" : "\"received\"");
 }
 
-void writeJsonHeader(JsonMembers& members, bool sent, uint8_t id, uint16_t length) {
+void writeJsonHeader(JsonMembers& members, DecoderSet names, bool sent, uint8_t id, uint16_t length) {
   writeJsonDirection(members, sent);
   members.key("id");
   writeJsonNumber(id);
   members.key("name");
-  writeJsonString(plainName(id));
+  writeJsonString(plainName(names, id));
   members.key("length");
   writeJsonNumber(length);
 }
@@ -358,7 +358,7 @@ void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const 
   }
   const size_t start = consolePendingSize();
   beginLine(connection);
-  consoleWrite(summaryStart(sent, reader.id()));
+  consoleWrite(summaryStart(settings_.decoders, sent, reader.id()));
   MessageReader fields = reader;  // decoding moves its cursor
   decodeDetails(fields, sent, settings_);
   if (print_.hex) printDump(reader.bytes(), sent);
@@ -374,7 +374,7 @@ void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const 
   }
   const size_t start = consolePendingSize();
   beginLine(connection);
-  consoleWrite(summaryStart(sent, header.id));
+  consoleWrite(summaryStart(settings_.decoders, sent, header.id));
   consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
   finishMessage(start);
 }
@@ -404,7 +404,7 @@ void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, co
   const size_t start = consolePendingSize();
   JsonMembers members;
   beginJsonObject(connection, members);
-  writeJsonHeader(members, sent, reader.id(), static_cast<uint16_t>(reader.size()));
+  writeJsonHeader(members, settings_.decoders, sent, reader.id(), static_cast<uint16_t>(reader.size()));
   members.key("fields");
   MessageReader fields = reader;  // decoding moves its cursor
   decodeJsonFields(fields, sent, settings_);
@@ -423,7 +423,7 @@ void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, co
   beginJsonObject(connection, members);
   members.key("event");
   consoleWrite("\"too_long\"");
-  writeJsonHeader(members, sent, header.id, header.length);
+  writeJsonHeader(members, settings_.decoders, sent, header.id, header.length);
   consoleWrite("}\n");
   finishMessage(start);
 }

@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <map>
+#include <regex>
 
+#include "decode/decoder_sets.h"
 #include "package/system_tools.h"
 
 namespace vestrel::package {
@@ -193,11 +195,39 @@ TEST_P(EveryManualPage, ExamplesOfOutputAreRealOutput) {
   EXPECT_EQ(unknownEscapes, "");
   ASSERT_FALSE(examples.empty());
   const std::string golden = kSourceDir + "/tests/read/golden/";
-  const std::string console = expandTabs(readFile(golden + "chat-session.txt"));
+  // vestrel prints the classic output, vestrel-trace's shared stream too.
+  const bool classic = std::string(GetParam().page) == "vestrel.1";
+  const std::string console =
+      expandTabs(readFile(golden + (classic ? "chat-session-single-stream.txt" : "chat-session.txt")));
   const std::string log = readFile(golden + "chat-session.log");
   for (const std::string& example : examples) {
     const bool isLog = example.find(" packet 0x") != std::string::npos;
     EXPECT_NE((isLog ? log : console).find(example), std::string::npos) << example;
+  }
+}
+
+// Every key a decoder writes, list entries' keys too, is named in the
+// JSON OUTPUT section of vestrel-trace(1).
+void expectNamed(const std::string& section, std::span<const Field> fields, const std::string& where) {
+  for (const Field& field : fields) {
+    if (field.form == Form::Literal || field.form == Form::Hidden) continue;
+    const std::regex word("(^|[^a-z0-9_])" + std::string(field.key) + "([^a-z0-9_]|$)");
+    EXPECT_TRUE(std::regex_search(section, word)) << where << ": " << field.key;
+    expectNamed(section, field.entry, where);
+  }
+}
+
+TEST(TraceManualPage, NamesTheKeyOfEveryField) {
+  const std::string page = readFile(kSourceDir + "/man/vestrel-trace.1");
+  const size_t start = page.find(".SH JSON OUTPUT");
+  ASSERT_NE(start, std::string::npos);
+  const std::string jsonOutput = page.substr(start, page.find("\n.SH ", start + 1) - start);
+  for (const DecoderSet set : {DecoderSet::Classic, DecoderSet::Full}) {
+    for (const bool sent : {true, false}) {
+      for (const DecoderEntry* decoder : decoderIndex(set, sent)) {
+        if (decoder != nullptr) expectNamed(jsonOutput, decoder->fields, "id " + std::to_string(decoder->id));
+      }
+    }
   }
 }
 

@@ -8,9 +8,8 @@
 #include <regex>
 #include <utility>
 
-#include "decode/client_decoders.h"
+#include "decode/decoder_sets.h"
 #include "decode/message_names.h"
-#include "decode/server_decoders.h"
 #include "package/system_tools.h"
 
 namespace vestrel::package {
@@ -19,18 +18,19 @@ namespace {
 using MessageList = std::vector<std::pair<std::string, std::string>>;  // "0x0A", "SID_ENTERCHAT"
 
 // A few names are printed with trailing blanks; the table shows the name.
-std::string bareName(uint8_t id) {
-  std::string name = messageName(id);
+std::string bareName(uint8_t id, DecoderSet set) {
+  std::string name = messageName(id, set);
   name.erase(name.find_last_not_of(" \t") + 1);
   return name;
 }
 
-MessageList decodedMessages(std::span<const DecoderEntry> table) {
+MessageList decodedMessages(std::span<const DecoderEntry* const> table, DecoderSet set) {
   MessageList messages;
-  for (const DecoderEntry& entry : table) {
+  for (const DecoderEntry* entry : table) {
+    if (entry == nullptr) continue;
     char id[8];
-    static_cast<void>(std::snprintf(id, sizeof id, "0x%02X", static_cast<unsigned>(entry.id)));
-    messages.emplace_back(id, bareName(entry.id));
+    static_cast<void>(std::snprintf(id, sizeof id, "0x%02X", static_cast<unsigned>(entry->id)));
+    messages.emplace_back(id, bareName(entry->id, set));
   }
   std::sort(messages.begin(), messages.end());
   return messages;
@@ -72,12 +72,15 @@ std::string describe(const MessageList& messages) {
   return text;
 }
 
-TEST(ReadmeMessageTables, ClientToServerListsEveryClientDecoder) {
-  EXPECT_EQ(describe(readmeTable("Client to server (`Sent`):")), describe(decodedMessages(clientDecoders())));
-}
-
-TEST(ReadmeMessageTables, ServerToClientListsEveryServerDecoder) {
-  EXPECT_EQ(describe(readmeTable("Server to client (`Rcvd`):")), describe(decodedMessages(serverDecoders())));
+TEST(ReadmeMessageTables, ListEveryDecoderOfBothSetsUnderItsName) {
+  const auto listed = [](const char* introduction) { return describe(readmeTable(introduction)); };
+  const auto decoded = [](DecoderSet set, bool sent) {
+    return describe(decodedMessages(decoderIndex(set, sent), set));
+  };
+  EXPECT_EQ(listed("Client to server (`Sent`):"), decoded(DecoderSet::Classic, true));
+  EXPECT_EQ(listed("Server to client (`Rcvd`):"), decoded(DecoderSet::Classic, false));
+  EXPECT_EQ(listed("Client to server (`Sent`), each connection on its own:"), decoded(DecoderSet::Full, true));
+  EXPECT_EQ(listed("Server to client (`Rcvd`), each connection on its own:"), decoded(DecoderSet::Full, false));
 }
 
 // The marker byte 0xFF is not UTF-8; the README shows it as the Latin-1

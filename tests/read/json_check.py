@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """vestrel-trace --json against its schema and against the console's view.
 
-    json_check.py TRACE GEN SAMPLE SCHEMA DECODER_DIR
+    json_check.py TRACE GEN FIELDS SCHEMA CAPTURE...
 
-Checks that the schema rejects plausible slips and names the decoder tables'
-keys (DECODER_DIR) in their forms; then, on the sample and on captures made
-by GEN, that every line of --json is one valid object, that each message's
-values show in the console's text of the same message, and that each line's
-time, connection and event match the console's -tt -C line. Exit 0 when all
-hold, 1 with the first mismatch.
+Checks that the schema names, for each direction and id, exactly the keys
+the decoder tables (as FIELDS, vestrel-fields, prints them) write, in their
+forms; then, on each CAPTURE and on captures made by GEN, that every line of
+--json is one valid object, that each message's values show in the
+console's text of the same message, and that each line's time, connection
+and event match the console's -tt -C line. Exit 0 when all hold, 1 with the
+first mismatch.
 """
 
 import json
@@ -45,45 +46,65 @@ def run(command, zone="UTC0"):
         raise Mismatch(f"{' '.join(command)}: output is not UTF-8: {error}") from error
 
 
-# The schema's name for each form the decoder tables read a field in.
-SCHEMA_FORM = {
-    "Number": "number", "Code": "code", "FourCharCode": "fourCharCode", "Address": "ipv4", "ByteRun": "byteRun",
-    "FileTime": "fileTime", "Text": "text", "ShortenedText": "text", "UnknownNumber": "unknown",
-    "UnknownBytes": "unknown", "KeyList": "[keyEntry]", "ChannelList": "[text]",
-}
-
-
-def form_of(property_schema):
-    """'number' for {"$ref": "#/$defs/number"}, '[text]' for an array of them."""
+def schema_form(schema, property_schema):
+    """'number' for {"$ref": "#/$defs/number"}; ['text'] for an array of them; a list's entry as {key: form}."""
     if property_schema.get("type") == "array":
-        return "[" + form_of(property_schema["items"]) + "]"
+        items = property_schema["items"]
+        return [schema_form(schema, items)] if "$ref" in items else [entry_forms(schema, items)]
     return property_schema["$ref"].rsplit("/", 1)[-1]
 
 
-def schema_forms(schema, definition):
-    return {key: form_of(value) for key, value in schema["$defs"][definition]["properties"].items()}
+def entry_forms(schema, object_schema):
+    return {key: schema_form(schema, value) for key, value in object_schema["properties"].items()}
 
 
-def check_vocabulary(schema, decoder_dir):
-    """The schema's field keys are the ones the decoder tables write, in the same forms; Hidden ones never show."""
-    tables, entries = {}, set()
-    for path in sorted(Path(decoder_dir).glob("*_decoders.*")):
-        for name, body in re.findall(r"constexpr Field (k\w+)\[\] = \{(.*?)\n\};", path.read_text(), re.S):
-            tables[name] = re.findall(r'\.form = Form::(\w+),\s*\.key = "(\w+)"', body)
-            entries.update(re.findall(r"\.entry = (k\w+)", body))
-    if not tables:
-        raise Mismatch(f"no decoder tables found in {decoder_dir}")
-    written = {"fields": {}, "keyEntry": {}}
-    for name, pairs in tables.items():
-        for form, key in pairs:
-            if form != "Hidden":
-                written["keyEntry" if name in entries else "fields"].setdefault(key, set()).add(SCHEMA_FORM[form])
-    for definition, keys in written.items():
-        typed = schema_forms(schema, definition)
-        for key in sorted(keys.keys() | typed.keys()):
-            if {typed.get(key)} != keys.get(key):
-                raise Mismatch(f"{definition} key {key!r}: the decoders write it as {sorted(keys.get(key, []))}, "
-                               f"the schema types it as {typed.get(key)}")
+def table_forms(fields):
+    """A decoder's fields as {key: form}, as the schema names the forms."""
+    forms = {}
+    for field in fields:
+        if field["form"] == "list":
+            forms[field["key"]] = [table_forms(field["entry"])]
+        elif field["form"] == "[text]":
+            forms[field["key"]] = ["text"]
+        else:
+            forms[field["key"]] = field["form"]
+    return forms
+
+
+def message_schema(schema, direction, message_id):
+    """The closed object the schema gives a message's fields, or None."""
+    for branch in schema["$defs"][f"{direction}Fields"]["allOf"]:
+        if branch["if"]["properties"]["id"]["const"] == message_id:
+            return schema["$defs"][branch["then"]["properties"]["fields"]["$ref"].rsplit("/", 1)[-1]]
+    return None
+
+
+def check_vocabulary(schema, tables):
+    """For each direction and id, the schema's keys are the tables' keys (both sets), in the same forms."""
+    for direction in ("sent", "received"):
+        for message_id in range(256):
+            written = {}
+            for decoder_set in ("classic", "full"):
+                written.update(table_forms(tables[decoder_set][direction].get(str(message_id), {"fields": []})["fields"]))
+            typed = message_schema(schema, direction, message_id)
+            where = f"{direction} 0x{message_id:02X}"
+            if typed is None:
+                if written or str(message_id) in tables["full"][direction]:
+                    raise Mismatch(f"{where}: decoded, and the schema has no object for it")
+                continue
+            if typed.get("additionalProperties") is not False:
+                raise Mismatch(f"{where}: the schema's object is not closed")
+            forms = entry_forms(schema, typed)
+            if forms.pop("trailing", None) != "trailing" or forms != written:
+                raise Mismatch(f"{where}: the tables write {written}, the schema types {forms}")
+
+
+def message_forms(tables, item, single_stream):
+    """The message's fields as the console shows them: {key: form}, those shown after the others last."""
+    decoder = tables["classic" if single_stream else "full"][item["direction"]].get(str(item["id"]))
+    fields = decoder["fields"] if decoder else []
+    in_order = [field for field in fields if not field.get("last")] + [field for field in fields if field.get("last")]
+    return table_forms(in_order)
 
 
 # ---- The lines themselves -------------------------------------------------
@@ -157,8 +178,8 @@ def console_messages(text):
 class Finder:
     """Finds a message's values in its console text in order, each after the one before."""
 
-    def __init__(self, text, where, forms):
-        self.text, self.at, self.where, self.forms = text, 0, where, forms
+    def __init__(self, text, where):
+        self.text, self.at, self.where = text, 0, where
 
     def find(self, key, value, pattern):
         match = re.compile(pattern).search(self.text, self.at)
@@ -170,14 +191,19 @@ class Finder:
     def number(self, key, value):
         self.find(key, value, rf"(?<![0-9A-Za-z])(?:{value}|0x0*{value:X})(?![0-9A-Za-z])")
 
-    def fields(self, values, definition="fields"):
-        for key, value in values.items():
-            self.value(key, self.forms[definition][key], value)
+    def fields(self, values, forms):
+        for key, form in forms.items():
+            if key in values:
+                self.value(key, form, values[key])
+        if "trailing" in values:
+            self.value("trailing", "byteRun", values["trailing"])
 
     def value(self, key, form, value):
-        if form == "number" or (form == "unknown" and isinstance(value, int)):
+        if form in ("number", "u8", "u16"):
             self.number(key, value)
-        elif form in ("byteRun", "unknown"):
+        elif form == "flags":
+            self.number(key, value["value"])
+        elif form in ("byteRun", "trailing"):
             self.find(key, value, rf"(?<![0-9A-F]){value.upper()}(?![0-9A-F])")
         elif form == "code":
             if key not in TEXT_ONLY_CODES:
@@ -196,17 +222,17 @@ class Finder:
             # the end of a line.
             if value and PLAIN.fullmatch(value):
                 self.find(key, value, rf"(?<![^ ]){re.escape(value)}(?=[,.\n])")
-        elif form == "[text]":
+        elif form == ["text"]:
             for name in value:
                 self.value(key, "text", name)
-        elif form == "[keyEntry]":
+        elif isinstance(form, list):
             for entry in value:
-                self.fields(entry, "keyEntry")
+                self.fields(entry, form[0])
         else:
             raise Mismatch(f"{self.where}: {key} has a form this check does not know: {form}")
 
 
-def check_against_console(console, objects, what, forms):
+def check_against_console(console, objects, what, tables, single_stream):
     """Pairs the console's messages with the JSON's messages and too_long events, in order."""
     shown = console_messages(console)
     decoded = [item for item in objects if item.get("event", "too_long") == "too_long"]
@@ -223,7 +249,7 @@ def check_against_console(console, objects, what, forms):
             if details != f"(too long to decode: {item['length']} bytes)\n":
                 raise Mismatch(f"{where}: too_long of {item['length']} bytes, the console has {details!r}")
         else:
-            Finder(details, where, forms).fields(item["fields"])
+            Finder(details, where).fields(item["fields"], message_forms(tables, item, single_stream))
 
 
 # ---- Time, connection and events against -tt -C ----------------------------
@@ -285,13 +311,13 @@ def check_timeline(console, objects, what, single_stream):
             raise Mismatch(f"{where}: {json.dumps(item)}, the console has {line[3]!r}")
 
 
-def check_capture(trace, capture, flags, validator, forms):
+def check_capture(trace, capture, flags, validator, tables):
     what = f"{Path(capture).name} --json {' '.join(flags)}"
     # Another zone than the console's: the JSON's time must not depend on it.
     objects = json_lines(run([trace, "-r", capture, "--json", *flags], zone="EST5"), what, validator)
     console_flags = [flag for flag in flags if flag != "-x"]
-    check_against_console(run([trace, "-r", capture, "-s", *console_flags]), objects, what, forms)
     single_stream = "--single-stream" in flags
+    check_against_console(run([trace, "-r", capture, "-s", *console_flags]), objects, what, tables, single_stream)
     timeline_flags = ["-tt", *console_flags] + ([] if single_stream else ["-C"])
     check_timeline(run([trace, "-r", capture, *timeline_flags]), objects, what, single_stream)
     check_raw(objects, what, "-x" in flags)
@@ -310,23 +336,24 @@ GENERATED = {
 
 
 def main(arguments):
-    if len(arguments) != 5:
+    if len(arguments) < 5:
         print(__doc__, file=sys.stderr)
         return 2
-    trace, generator, sample, schema_path, decoder_dir = arguments
+    trace, generator, fields, schema_path, *captures = arguments
     try:
         schema = json.loads(Path(schema_path).read_text())
         jsonschema.Draft202012Validator.check_schema(schema)
         validator = jsonschema.Draft202012Validator(schema)
-        check_vocabulary(schema, decoder_dir)
-        forms = {definition: schema_forms(schema, definition) for definition in ("fields", "keyEntry")}
-        for flags in (["-u"], ["-u", "-x"], ["--single-stream", "-u"]):
-            check_capture(trace, sample, flags, validator, forms)
+        tables = json.loads(run([fields]))
+        check_vocabulary(schema, tables)
+        for capture in captures:
+            for flags in (["-u"], ["-u", "-x"], ["--single-stream", "-u"]):
+                check_capture(trace, capture, flags, validator, tables)
         with tempfile.TemporaryDirectory(prefix="json_check.") as scratch:
             for name, options in GENERATED.items():
                 capture = str(Path(scratch) / name)
                 run([generator, *options, "-o", capture])
-                check_capture(trace, capture, ["-u"], validator, forms)
+                check_capture(trace, capture, ["-u"], validator, tables)
     except (Mismatch, jsonschema.exceptions.SchemaError) as error:
         print(f"json_check: FAILED: {error}", file=sys.stderr)
         return 1

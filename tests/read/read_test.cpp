@@ -66,6 +66,27 @@ TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   EXPECT_NE(golden("chat-session.txt").find(excerpt), std::string::npos) << excerpt;
 }
 
+// The shared stream is the classic monitor's output, byte for byte.
+TEST(SampleSession, OneSharedStreamPrintsTheClassicOutput) {
+  const ChildResult result = readCapture({"--single-stream", "-r", kSample});
+  expectClean(result);
+  EXPECT_EQ(result.output, golden("chat-session-single-stream.txt"));
+}
+
+// Two real sessions, every message of the protocol they hold, with -u so
+// the fields shown only with it are there too; reviewed line by line.
+class RealSession : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealSession, PrintsTheReviewedOutput) {
+  const std::string name = GetParam();
+  const ChildResult result = readCapture({"-u", "-r", std::string(VESTREL_SAMPLES_DIR) + "/" + name + ".pcap"});
+  expectClean(result);
+  EXPECT_EQ(result.output, golden(name + ".txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, RealSession, ::testing::Values("real-legacy", "real-games"),
+                         [](const auto& info) { return std::string(info.param).substr(5); });
+
 TEST(SampleSession, StandardInputReadsTheSame) {
   const ChildResult result = readCapture({"-r", "-"}, kSample);
   expectClean(result);
@@ -463,12 +484,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PrefixCase{"Time",
                                  {"-t"},
                                  "10:00:00.038320 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
-                                 "                \t\t\t\t       Platform ID:\t 68XI\n"},
+                                 "                \t\t\t\t       Platform ID:\t IX86\n"},
                       PrefixCase{
                           "DateAndTime",
                           {"-tt"},
                           "2026-12-07 10:00:00.038320      Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
-                          "                                \t\t\t\t       Platform ID:\t 68XI\n"},
+                          "                                \t\t\t\t       Platform ID:\t IX86\n"},
                       PrefixCase{"ClientEndAndConnectionLines",
                                  {"-C"},
                                  "192.0.2.10:50412        Conn -> opened to 198.51.100.20:6112, protocol byte 0x01\n"

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "decode/display_settings.h"
 #include "test_support.h"
 
 namespace vestrel::test {
@@ -13,10 +14,15 @@ namespace vestrel::test {
 struct Flags {
   bool showUnknown = false;  // -u
   bool fullStrings = false;  // -s
+  bool fullSet = false;      // each connection on its own: every message decoded
 };
 inline constexpr Flags kPlain{};
 inline constexpr Flags kUnknown{.showUnknown = true};
 inline constexpr Flags kFull{.fullStrings = true};
+inline constexpr Flags kEveryMessage{.fullSet = true};
+inline constexpr Flags kEveryMessageWithU{.showUnknown = true, .fullSet = true};
+
+DisplaySettings displaySettings(Flags flags);
 
 struct DecoderCase {
   const char* name;
@@ -30,6 +36,8 @@ inline void PrintTo(const DecoderCase& c, std::ostream* out) { *out << c.name; }
 
 // What decodeDetails prints for a whole message in one direction.
 std::string decodedDetails(bool sent, const Bytes& message, Flags flags);
+// What decodeJsonFields writes for it.
+std::string decodedJson(bool sent, const Bytes& message, Flags flags);
 
 // The four tabs and seven blanks that start most continuation lines.
 inline const std::string kIndent = "\t\t\t\t       ";

@@ -29,7 +29,7 @@ Bytes fromServer(const Bytes& payload, FrameShape shape = {}) {
 }
 
 std::string summaryLine(const char* direction, uint8_t id, const std::string& details) {
-  return test::printfText("%s -> [0x%2.2X] %-20s -> ", direction, id, messageName(id)) + details;
+  return test::printfText("%s -> [0x%2.2X] %-20s -> ", direction, id, messageName(id, DecoderSet::Classic)) + details;
 }
 // details: what the message's decoder prints; a bare newline without one.
 std::string sentLine(uint8_t id, const std::string& details = "\n") { return summaryLine("Sent", id, details); }
@@ -430,11 +430,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MessageNames, SixtyNineKnownIds) {
   int known = 0;
   for (int id = 0; id < 256; ++id) {
-    if (std::string(messageName(static_cast<uint8_t>(id))).rfind("SID_UNK", 0) != 0) ++known;
+    if (std::string(messageName(static_cast<uint8_t>(id), DecoderSet::Classic)).rfind("SID_UNK", 0) != 0) ++known;
   }
   EXPECT_EQ(known, 69);
-  EXPECT_STREQ(messageName(0x7F), "SID_CLANMEMBERUPDATE");
-  EXPECT_STREQ(messageName(0x7E), "SID_UNK0x7E");
+  EXPECT_STREQ(messageName(0x7F, DecoderSet::Classic), "SID_CLANMEMBERUPDATE");
+  EXPECT_STREQ(messageName(0x7E, DecoderSet::Classic), "SID_UNK0x7E");
 }
 
 }  // namespace

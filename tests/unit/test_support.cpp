@@ -64,14 +64,27 @@ std::string ConsoleCapture::text() {
   return {buffer_, size_};
 }
 
+DisplaySettings displaySettings(Flags flags) {
+  return {.showUnknown = flags.showUnknown,
+          .fullStrings = flags.fullStrings,
+          .decoders = flags.fullSet ? DecoderSet::Full : DecoderSet::Classic};
+}
+
 std::string decodedDetails(bool sent, const Bytes& message, Flags flags) {
   ConsoleCapture output;
-  DisplaySettings options;
-  options.showUnknown = flags.showUnknown;
-  options.fullStrings = flags.fullStrings;
+  const DisplaySettings options = displaySettings(flags);
   MessageReader reader;
   reader.attach(message.data());
   decodeDetails(reader, sent, options);
+  return output.text();
+}
+
+std::string decodedJson(bool sent, const Bytes& message, Flags flags) {
+  ConsoleCapture output;
+  const DisplaySettings options = displaySettings(flags);
+  MessageReader reader;
+  reader.attach(message.data());
+  decodeJsonFields(reader, sent, options);
   return output.text();
 }
 
