@@ -49,6 +49,13 @@ std::string fieldsJson(std::span<const Field> fields) {
     if (field.last) json += ",\"last\":true";
     if (field.form == Form::List) json += ",\"entry\":" + fieldsJson(field.entry);
     json += "}";
+    // JSON writes the parts of a run beside it, as fields of their own.
+    for (const Field& part : field.parts) {
+      json += ",{\"key\":\"" + std::string(part.key) + "\",\"form\":\"byteRun\",\"part_of\":\"" +
+              std::string(field.key) + "\"";
+      if (field.withUnknown) json += ",\"with_unknown\":true";
+      json += "}";
+    }
   }
   return json + "]";
 }

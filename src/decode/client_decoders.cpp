@@ -1,5 +1,7 @@
 #include "decode/client_decoders.h"
 
+#include "decode/field_builders.h"
+
 namespace vestrel {
 
 namespace {
@@ -132,6 +134,26 @@ constexpr Field kAccountChangeProof[] = {
 #undef INDENT
 #undef KEY_INDENT
 
+// The full set's JSON also writes the runs above as the fields they hold.
+constexpr Field kPasswordDataParts[] = {field::bytes("salt", "", 32, ""), field::bytes("verifier", "", 32, "")};
+constexpr Field kClientKeyPart[] = {field::bytes("client_key", "", 32, "")};
+constexpr Field kClientProofPart[] = {field::bytes("client_proof", "", 20, "")};
+constexpr Field kChangeProofParts[] = {field::bytes("old_password_proof", "", 20, ""),
+                                       field::bytes("new_salt", "", 32, ""), field::bytes("new_verifier", "", 32, "")};
+
+constexpr Field kAccountCreateFull[] = {field::splitInto(kAccountCreate[0], kPasswordDataParts), kAccountCreate[1]};
+constexpr Field kAccountLogonFull[] = {field::splitInto(kAccountLogon[0], kClientKeyPart), kAccountLogon[1]};
+constexpr Field kAccountLogonProofFull[] = {field::splitInto(kAccountLogonProof[0], kClientProofPart),
+                                            kAccountLogonProof[1]};
+constexpr Field kAccountChangeFull[] = {field::splitInto(kAccountChange[0], kClientKeyPart), kAccountChange[1]};
+constexpr Field kAccountChangeProofFull[] = {field::splitInto(kAccountChangeProof[0], kChangeProofParts),
+                                             kAccountChangeProof[1]};
+
+constexpr DecoderEntry kExtendedClientDecoders[] = {
+    {0x52, kAccountCreateFull}, {0x53, kAccountLogonFull},       {0x54, kAccountLogonProofFull},
+    {0x55, kAccountChangeFull}, {0x56, kAccountChangeProofFull},
+};
+
 constexpr DecoderEntry kClientDecoders[] = {
     {0x0A, kEnterChat},         {0x0B, kChannelListRequest}, {0x0C, kJoinChannel},        {0x0E, kChatCommand},
     {0x25, kPingFields},        {0x29, kLogonResponse},      {0x3A, kLogonResponse},      {0x33, kFileTimeRequest},
@@ -142,5 +164,7 @@ constexpr DecoderEntry kClientDecoders[] = {
 }  // namespace
 
 std::span<const DecoderEntry> clientDecoders() { return kClientDecoders; }
+
+std::span<const DecoderEntry> extendedClientDecoders() { return kExtendedClientDecoders; }
 
 }  // namespace vestrel

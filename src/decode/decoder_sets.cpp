@@ -21,7 +21,7 @@ DecoderIndex classicIndex(bool sent) {
 // then every other message by topic.
 DecoderIndex fullIndex(bool sent) {
   DecoderIndex index = classicIndex(sent);
-  if (!sent) add(index, extendedServerDecoders());
+  add(index, sent ? extendedClientDecoders() : extendedServerDecoders());
   for (const TopicDecoders topic : {logonDecoders(), chatDecoders(), gameDecoders(), filesAndScriptsDecoders(),
                                     realmAndProfileDecoders(), friendAndClanDecoders()}) {
     add(index, sent ? topic.client : topic.server);

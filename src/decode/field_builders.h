@@ -72,5 +72,15 @@ constexpr Field optional(Field field) {
   field.ifBytesLeft = true;
   return field;
 }
+// A run that JSON also writes as the fields it holds (see Field::parts).
+constexpr Field splitInto(Field run, std::span<const Field> parts) {
+  run.parts = parts;
+  return run;
+}
+// The same code read with a table that knows more of its values.
+constexpr Field withCodes(Field field, const CodeTable& codes) {
+  field.codes = &codes;
+  return field;
+}
 
 }  // namespace vestrel::field

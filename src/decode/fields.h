@@ -59,6 +59,10 @@ struct Field {
   bool withUnknown = false;           // on the console only with -u: unknown, reserved, or beyond the classic line
   bool last = false;                  // with withUnknown: the console shows it after the message's other fields
   std::span<const Field> entry = {};  // List: the fields of one entry
+  // ByteRun: the fields its bytes hold, each a ByteRun of its count, written
+  // by JSON beside it under their own keys (a run the classic line shows as
+  // one, e.g. a salt and a verifier).
+  std::span<const Field> parts = {};
 };
 
 // What a message is decoded with in one direction.

@@ -1,5 +1,6 @@
 #include "decode/json_sink.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "decode/file_time.h"
@@ -74,6 +75,13 @@ void JsonSink::address(const Field& field, std::span<const uint8_t, 4> octets) {
 void JsonSink::byteRun(const Field& field, std::span<const uint8_t> present) {
   members().key(field.key);
   writeJsonHex(present);
+  for (const Field& part : field.parts) {
+    if (present.empty()) break;
+    const std::span<const uint8_t> bytes = present.first(std::min<size_t>(part.count, present.size()));
+    members().key(part.key);
+    writeJsonHex(bytes);
+    present = present.subspan(bytes.size());
+  }
 }
 
 // RFC 3339 in UTC, to the second as the console shows it.

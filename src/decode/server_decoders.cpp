@@ -1,6 +1,7 @@
 #include "decode/server_decoders.h"
 
 #include "decode/client_decoders.h"
+#include "decode/field_builders.h"
 
 namespace vestrel {
 
@@ -71,6 +72,35 @@ constexpr CodeTable kChangeProofResults{kChangeProofResultTexts, "(Failed)"};
 
 constexpr CodeText kUpgradeResultTexts[] = {{0, "(Success), "}};
 constexpr CodeTable kUpgradeResults{kUpgradeResultTexts, "(Failed), "};
+
+// Codes the classic texts leave to "any other" that the full set names.
+constexpr CodeText kLogonResult2FullTexts[] = {{0, " (Success)\n"},
+                                               {1, " (Failed; No such account)\n"},
+                                               {2, " (Failed; Incorrect password)\n"},
+                                               {6, " (Failed; Account locked)\n"}};
+constexpr CodeTable kLogonResults2Full{kLogonResult2FullTexts, "\n"};
+
+constexpr CodeText kAccountCreateResultFullTexts[] = {
+    {0, "(Success), "},
+    {4, "(Failed; Account exists), "},
+    {7, "(Failed; Name too short), "},
+    {8, "(Failed; Illegal characters), "},
+    {9, "(Failed; Illegal words), "},
+    {10, "(Failed; Insufficient alphanumeric characters), "},
+    {11, "(Failed; Adjacent punctuation), "},
+    {12, "(Failed; Excessive punctuation), "},
+};
+constexpr CodeTable kAccountCreateResultsFull{kAccountCreateResultFullTexts, "(Failed), "};
+
+constexpr CodeText kLogonProofResultFullTexts[] = {{0, "(Success)"},
+                                                   {2, "(Failed; Incorrect password)"},
+                                                   {0x0E, "(Success; An e-mail address must be registered)"},
+                                                   {0x0F, "(Failed; Custom error)"}};
+constexpr CodeTable kLogonProofResultsFull{kLogonProofResultFullTexts, "(Failed)"};
+
+// The full set's JSON also writes the runs as the fields they hold.
+constexpr Field kLogonChallengeParts[] = {field::bytes("salt", "", 32, ""), field::bytes("server_key", "", 32, "")};
+constexpr Field kServerProofPart[] = {field::bytes("server_proof", "", 20, "")};
 
 #define INDENT "\t\t\t\t       "
 
@@ -151,7 +181,7 @@ constexpr Field kLogonResult2[] = {
 
 // A locked account's reason follows the result.
 constexpr Field kLogonResult2Full[] = {
-    kLogonResult2[0],
+    field::withCodes(kLogonResult2[0], kLogonResults2Full),
     {.form = Form::Text, .key = "reason", .format = INDENT "Reason: %s\n", .ifBytesLeft = true, .withUnknown = true},
 };
 
@@ -205,8 +235,8 @@ constexpr Field kLogonProofResult[] = {
 
 // A custom error's text follows the proof.
 constexpr Field kLogonProofResultFull[] = {
-    kLogonProofResult[0],
-    kLogonProofResult[1],
+    field::withCodes(kLogonProofResult[0], kLogonProofResultsFull),
+    field::splitInto(kLogonProofResult[1], kServerProofPart),
     kLogonProofResult[2],
     {.form = Form::Text,
      .key = "additional_info",
@@ -241,11 +271,17 @@ constexpr DecoderEntry kServerDecoders[] = {
 
 #undef INDENT
 
+constexpr Field kAccountCreateResultFull[] = {field::withCodes(kAccountCreateResult[0], kAccountCreateResultsFull),
+                                              kAccountCreateResult[1]};
+constexpr Field kAccountLogonResultFull[] = {
+    kAccountLogonResult[0], field::splitInto(kAccountLogonResult[1], kLogonChallengeParts), kAccountLogonResult[2]};
+constexpr Field kChangeProofResultFull[] = {
+    kChangeProofResult[0], field::splitInto(kChangeProofResult[1], kServerProofPart), kChangeProofResult[2]};
+
 constexpr DecoderEntry kExtendedServerDecoders[] = {
-    {0x0F, kChatEventFull},
-    {0x3A, kLogonResult2Full},
-    {0x50, kAuthChallengeFull},
-    {0x54, kLogonProofResultFull},
+    {0x0F, kChatEventFull},           {0x3A, kLogonResult2Full},       {0x50, kAuthChallengeFull},
+    {0x52, kAccountCreateResultFull}, {0x53, kAccountLogonResultFull}, {0x54, kLogonProofResultFull},
+    {0x55, kAccountLogonResultFull},  {0x56, kChangeProofResultFull},
 };
 
 }  // namespace

@@ -214,6 +214,7 @@ void expectNamed(const std::string& section, std::span<const Field> fields, cons
     const std::regex word("(^|[^a-z0-9_])" + std::string(field.key) + "([^a-z0-9_]|$)");
     EXPECT_TRUE(std::regex_search(section, word)) << where << ": " << field.key;
     expectNamed(section, field.entry, where);
+    expectNamed(section, field.parts, where);
   }
 }
 

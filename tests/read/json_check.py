@@ -99,10 +99,22 @@ def check_vocabulary(schema, tables):
                 raise Mismatch(f"{where}: the tables write {written}, the schema types {forms}")
 
 
-def message_forms(tables, item, single_stream):
-    """The message's fields as the console shows them: {key: form}, those shown after the others last."""
+def decoder_fields(tables, item, single_stream):
     decoder = tables["classic" if single_stream else "full"][item["direction"]].get(str(item["id"]))
-    fields = decoder["fields"] if decoder else []
+    return decoder["fields"] if decoder else []
+
+
+def check_parts(item, fields, where):
+    """The fields a run holds are its bytes, in order (the console shows the run only)."""
+    for run in dict.fromkeys(field["part_of"] for field in fields if "part_of" in field):
+        joined = "".join(item["fields"].get(field["key"], "") for field in fields if field.get("part_of") == run)
+        if joined != item["fields"].get(run, ""):
+            raise Mismatch(f"{where}: the parts of {run} are {joined!r}, not its bytes")
+
+
+def message_forms(fields):
+    """The message's fields as the console shows them: {key: form}, those shown after the others last."""
+    fields = [field for field in fields if "part_of" not in field]
     in_order = [field for field in fields if not field.get("last")] + [field for field in fields if field.get("last")]
     return table_forms(in_order)
 
@@ -249,7 +261,9 @@ def check_against_console(console, objects, what, tables, single_stream):
             if details != f"(too long to decode: {item['length']} bytes)\n":
                 raise Mismatch(f"{where}: too_long of {item['length']} bytes, the console has {details!r}")
         else:
-            Finder(details, where).fields(item["fields"], message_forms(tables, item, single_stream))
+            fields = decoder_fields(tables, item, single_stream)
+            check_parts(item, fields, where)
+            Finder(details, where).fields(item["fields"], message_forms(fields))
 
 
 # ---- Time, connection and events against -tt -C ----------------------------

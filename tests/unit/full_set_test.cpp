@@ -57,7 +57,13 @@ INSTANTIATE_TEST_SUITE_P(
         FullSetCase{"OptionalTailAbsent", false, msg(0x07, dword(2) + cstr("")), kEveryMessage,
                     "Result: 2 (ok), Patch path: \n", R"({"result":{"code":2,"text":"ok"},"patch_path":""})"},
         FullSetCase{"OptionalTailCutShort", false, msg(0x3A, dword(6) + Bytes{'l', 'o', 'c'}), kEveryMessageWithU,
-                    "Result: 0x6\n" + kLine + "Reason: loc\n", R"({"result":{"code":6,"text":null},"reason":"loc"})"},
+                    "Result: 0x6 (Failed; Account locked)\n" + kLine + "Reason: loc\n",
+                    R"({"result":{"code":6,"text":"Failed; Account locked"},"reason":"loc"})"},
+        FullSetCase{"RunWrittenAsItsParts", false, msg(0x53, dword(0) + Bytes(32, 0x11) + Bytes(31, 0x22)),
+                    kEveryMessage, "Result: 0x0 (Success)\n",
+                    R"({"result":{"code":0,"text":"Success"},"unknown":")" + std::string(64, '1') +
+                        std::string(62, '2') + R"(","salt":")" + std::string(64, '1') + R"(","server_key":")" +
+                        std::string(62, '2') + R"("})"},
         FullSetCase{"PortInNetworkOrder", true, msg(0x1B, Bytes{2, 0, 0x17, 0xE0, 192, 0, 2, 1} + dword(0) + dword(0)),
                     kEveryMessage, "Address family: 2, Port: 6112, Address: 192.0.2.1\n",
                     R"({"address_family":2,"port":6112,"ip_address":"192.0.2.1","zero1":0,"zero2":0})"},
