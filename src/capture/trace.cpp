@@ -135,7 +135,7 @@ bool openLiveSource(const std::string& wanted, Source& source) {
 // run it on every frame only to tell what the ports tell anyway, unless
 // there is an expression, or frames to save.
 bool installTraceFilter(const TraceSettings& settings, Source& source) {
-  if (!source.live && settings.filterExpression.empty() && settings.writeFile.empty()) return true;
+  if (!source.live && settings.filterExpression.empty() && settings.save.file.empty()) return true;
   const std::string expression =
       chatPortsFilter(pcap_datalink(source.capture.get()), settings.ports, settings.filterExpression);
   const std::string problem =
@@ -291,16 +291,16 @@ int runTrace(TraceSettings& settings) {
   }
   OwnedDumper dumper;
   FILE* dumpStream = nullptr;  // closed with the dumper
-  if (!settings.writeFile.empty()) {
-    OwnedFile dumpFile = createUserFile(settings.writeFile, source);
+  if (!settings.save.file.empty()) {
+    OwnedFile dumpFile = createUserFile(settings.save.file, source);
     if (!dumpFile) return kFailure;
     if (output.logFile && sameRegularFile(dumpFile.get(), output.logFile.get())) {
-      sayError(settings.writeFile + ": is the log file (-l) as well; -w needs a file of its own");
+      sayError(settings.save.file + ": is the log file (-l) as well; -w needs a file of its own");
       return kFailure;
     }
     dumper.reset(pcap_dump_fopen(source.capture.get(), dumpFile.get()));
     if (!dumper) {
-      sayError(settings.writeFile + ": " + pcap_geterr(source.capture.get()));
+      sayError(settings.save.file + ": " + pcap_geterr(source.capture.get()));
       return kFailure;
     }
     dumpStream = dumpFile.release();
@@ -347,7 +347,7 @@ int runTrace(TraceSettings& settings) {
   if (dumper) {
     const bool written = pcap_dump_flush(dumper.get()) == 0 && std::ferror(dumpStream) == 0;
     if (!written) {
-      sayError(settings.writeFile + ": " + std::strerror(errno));
+      sayError(settings.save.file + ": " + std::strerror(errno));
       ok = false;
     }
   }

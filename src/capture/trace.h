@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/saved_frames.h"
 #include "stream/connection_tracker.h"
 #include "stream/message_printer.h"
 
@@ -23,7 +24,9 @@ struct TraceSettings {
   std::vector<uint16_t> ports;   // -p: the chat ports
   std::string filterExpression;  // the trailing arguments, joined
   uint64_t count = 0;            // -c: stop after this many messages; 0: never
-  std::string writeFile;         // -w: save the frames that passed the filter
+  SaveSettings save;             // -w: save the frames that passed the filter
+  std::string displayFilter;     // -Y: show only the messages this expression takes
+  bool stats = false;            // --stats: the counts per message and connection at the end
   bool singleStream = false;     // --single-stream
   bool lineBuffered = false;     // -U
   // --reassembly-memory: what all connections together may hold behind gaps.

@@ -77,7 +77,7 @@ std::optional<std::string> applyValue(TraceCommand& command, int letter, const c
   switch (letter) {
     case 'r': settings.readFile = value; break;
     case 'i': settings.device = value; break;
-    case 'w': settings.writeFile = value; break;
+    case 'w': settings.save.file = value; break;
     case 'l': settings.output.logFileName = value; break;
     case 'p': {
       const auto port = parseNumber<uint16_t>(value, 1);
