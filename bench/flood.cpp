@@ -31,14 +31,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "kernel_counters.h"
 #include "protocol_messages.h"
 
 namespace {
@@ -120,22 +119,7 @@ void drain(int connection, long& received) {
 }
 
 // A TCP counter of this namespace (OutSegs, RetransSegs, ...), or -1.
-long tcpCounter(std::string_view wanted) {
-  std::ifstream snmp("/proc/net/snmp");
-  std::string names;
-  std::string values;
-  while (std::getline(snmp, names) && std::getline(snmp, values)) {
-    if (names.rfind("Tcp:", 0) != 0) continue;
-    std::istringstream nameWords(names);
-    std::istringstream valueWords(values);
-    std::string name;
-    std::string value;
-    while (nameWords >> name && valueWords >> value) {
-      if (name == wanted) return std::stol(value);
-    }
-  }
-  return -1;
-}
+long tcpCounter(std::string_view wanted) { return vestrel::bench::kernelCounter("/proc/net/snmp", "Tcp:", wanted); }
 
 bool writeAll(int fd, const vestrel::wire::Bytes& bytes) {
   size_t done = 0;
