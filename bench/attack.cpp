@@ -671,7 +671,10 @@ bool sendFarAhead(Run& run) {
   auto forger = run.chat.spoofedAhead(kFarAhead);
   if (!forger) return false;
   Bytes forged;
-  for (size_t number = 0; forged.size() < kFarBytes; ++number) forged = forged + forgedCommand(number);
+  for (size_t number = 0; forged.size() < kFarBytes; ++number) {
+    const Bytes command = forgedCommand(number);
+    forged.insert(forged.end(), command.begin(), command.end());
+  }
   forged.resize(kFarBytes);
   std::vector<TcpPacket> segments;
   for (size_t offset = 0; offset < kFarBytes; offset += kFarSegmentBytes) {
