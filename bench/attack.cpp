@@ -73,13 +73,15 @@
 #include <thread>
 #include <vector>
 
-#include "kernel_counters.h"
+#include "loopback_traffic.h"
 #include "protocol_messages.h"
 #include "tcp_packets.h"
 
 namespace {
 
 using namespace vestrel::wire;
+using vestrel::bench::loopbackAddress;
+using vestrel::bench::writeAll;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t kChatPort = 6112;
@@ -384,25 +386,6 @@ class Capture {
 };
 
 // ---- The chat ----
-
-sockaddr_in loopbackAddress(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-bool writeAll(int fd, const Bytes& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t count = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    done += static_cast<size_t>(count);
-  }
-  return true;
-}
 
 // Reads exactly count bytes, waiting at most kReadTimeout for each piece.
 bool readExactly(int fd, size_t count) {

@@ -8,6 +8,8 @@
 # builds them); VESTREL_TRACE is the capture program to attack (default
 # BUILD_DIR/vestrel-trace), such as an earlier build. Needs root. Exits 1
 # when an outcome did not hold.
+# The checks are functions that row calls by name:
+# shellcheck disable=SC2317
 set -eu
 
 if [ "${1:-}" = --inside ]; then
@@ -58,12 +60,14 @@ reported() { sed -n "s/^[a-z-]*: \([0-9]*\) $1.*/\1/p" "$err" | head -n1 | grep 
 chat_whole() { [ "$shown" = "$sent" ] && [ "$sent" -gt 0 ] && [ "$twice" = 0 ] && [ "$status" = 0 ]; }
 chat_seen() { echo "chat: $shown of $sent messages shown, $twice twice (delay median $delay_median_ms ms, max $delay_max_ms ms); status $status"; }
 
-# A table row: attack, what must hold, what was seen; the outcome held
-# when $held is yes.
+# A table row: attack, what must hold, what was seen; the command after
+# them tells whether it held.
 row() {
+    label=$1 must=$2 seen=$3
+    shift 3
     result=holds
-    [ "$held" = yes ] || result="**does not hold**" failed=1
-    printf '| %s | %s | %s | %s |\n' "$1" "$2" "$3" "$result"
+    "$@" || result="**does not hold**" failed=1
+    printf '| %s | %s | %s | %s |\n' "$label" "$must" "$seen" "$result"
 }
 
 # What the replayed capture shows live, all but the chat's lines, against
@@ -84,11 +88,10 @@ replay_row() {
     file=no
     same_as_file "$work/attack.pcap" && file=yes
     seen="$(chat_seen); attack lines and end report as read from the file: $file; $frames frames put on lo in ${inject_s} s; capture CPU ${capture_cpu_s} s; frames dropped by the kernel: $dropped"
-    held=no
-    if chat_whole && [ "$file" = yes ] && awk -v d="$delay_max_ms" -v l="$limit_ms" 'BEGIN { exit !(d <= l) }'; then
-        held=yes
-    fi
-    row "$label" "$must" "$seen"
+    replay_held() {
+        chat_whole && [ "$file" = yes ] && awk -v d="$delay_max_ms" -v l="$limit_ms" 'BEGIN { exit !(d <= l) }'
+    }
+    row "$label" "$must" "$seen" replay_held
     rm -f "$work/attack.pcap"
 }
 
@@ -112,14 +115,13 @@ spoofed_syn() {
     fin=$(count '^127\.0\.0\.1:.*Conn -> closed (FIN)')
     report=$(reported 'SYN, FIN or RST segment(s) ignored')
     seen="$(chat_seen); SYN ignored lines: $ignored; 'its ports are used again': $reused; closes: $closes ($fin by FIN, at the end); end report: $report ignored, $(grep -c 'lost\|incomplete\|not delivered' "$err" || true) loss lines; the kernel's challenge ACKs: $challenge_acks"
-    held=no
-    if chat_whole && [ "$ignored" = 1 ] && [ "$reused" = 0 ] && [ "$closes" = 1 ] && [ "$fin" = 1 ] &&
-        [ "$report" = 1 ] && ! grep -q 'lost\|incomplete\|not delivered' "$err"; then
-        held=yes
-    fi
+    syn_held() {
+        chat_whole && [ "$ignored" = 1 ] && [ "$reused" = 0 ] && [ "$closes" = 1 ] && [ "$fin" = 1 ] &&
+            [ "$report" = 1 ] && ! grep -q 'lost\|incomplete\|not delivered' "$err"
+    }
     row "3. a SYN with the live chat's four ports and another starting number" \
         "monitoring goes on: no 'closed (its ports are used again)', every message after it shown, the connection closed by its FIN; the end report counts 1 SYN ignored and no loss; exit status 0" \
-        "$seen"
+        "$seen" syn_held
 }
 
 far_ahead() {
@@ -130,13 +132,12 @@ far_ahead() {
     lost=$(count 'bytes lost')
     report=$(reported 'bytes not delivered')
     seen="$(chat_seen) (pings after the attack included); forged commands shown: $forged; bytes lost: $lost lines; out of window on the console: $refused bytes, in the end report: $report; $frames segments put on lo"
-    held=no
-    if chat_whole && [ "$forged" = 0 ] && [ "$lost" = 0 ] && [ "$refused" = $far_bytes ] && [ "$report" = $far_bytes ]; then
-        held=yes
-    fi
+    far_held() {
+        chat_whole && [ "$forged" = 0 ] && [ "$lost" = 0 ] && [ "$refused" = "$far_bytes" ] && [ "$report" = "$far_bytes" ]
+    }
     row "4. 300 KB of forged chat commands at sequence number +10^9 on the live connection" \
         "never delivered and never moving the stream: no forged command shown, no bytes lost, all $far_bytes bytes counted out of window; the real pings that follow shown both ways" \
-        "$seen"
+        "$seen" far_held
 }
 
 resets() {
@@ -151,15 +152,14 @@ resets() {
     last_message=$(grep -n 'real chat' "$out" | tail -n1 | cut -d: -f1)
     closed_at=$(grep -n 'Conn -> closed (RST)' "$out" | tail -n1 | cut -d: -f1)
     seen="$(chat_seen); RST ignored: $outside out of window, $inside not at the next byte; data on an RST not delivered: $on_rst lines; forged commands shown: $forged; the connection's own lines: $conn closed at line ${closed_at:-none}, after its last message at line ${last_message:-none}; the kernel's challenge ACKs: $challenge_acks"
-    held=no
-    if chat_whole && [ "$outside" = 1 ] && [ "$inside" = 1 ] && [ "$on_rst" = 2 ] && [ "$forged" = 0 ] &&
-        [ "$conn" = "opened to 127.0.0.1:6112, protocol byte 0x01;closed (RST);" ] &&
-        [ "${closed_at:-0}" -gt "${last_message:-0}" ]; then
-        held=yes
-    fi
+    rst_held() {
+        chat_whole && [ "$outside" = 1 ] && [ "$inside" = 1 ] && [ "$on_rst" = 2 ] && [ "$forged" = 0 ] &&
+            [ "$conn" = "opened to 127.0.0.1:6112, protocol byte 0x01;closed (RST);" ] &&
+            [ "${closed_at:-0}" -gt "${last_message:-0}" ]
+    }
     row "5. an RST 10^9 past the next byte; then an RST with data inside the window, not at the next byte; then one with data at the next byte" \
         "the first two ignored, the messages after them shown under the open connection; the data on either RST never delivered; the last closes it" \
-        "$seen"
+        "$seen" rst_held
 }
 
 echo "| attack | what must hold | seen | result |"
