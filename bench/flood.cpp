@@ -31,18 +31,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "loopback_traffic.h"
 #include "protocol_messages.h"
 
 namespace {
 
+using vestrel::bench::loopbackAddress;
+using vestrel::bench::writeAll;
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kChatPort = 6112;
 constexpr double kLongestRunSeconds = 60;
@@ -89,14 +90,6 @@ bool parseRequest(int argc, char** argv, Request& request) {
   return true;
 }
 
-sockaddr_in loopbackAddress(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 int openListener(uint16_t port) {
   const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return -1;
@@ -120,33 +113,7 @@ void drain(int connection, long& received) {
 }
 
 // A TCP counter of this namespace (OutSegs, RetransSegs, ...), or -1.
-long tcpCounter(std::string_view wanted) {
-  std::ifstream snmp("/proc/net/snmp");
-  std::string names;
-  std::string values;
-  while (std::getline(snmp, names) && std::getline(snmp, values)) {
-    if (names.rfind("Tcp:", 0) != 0) continue;
-    std::istringstream nameWords(names);
-    std::istringstream valueWords(values);
-    std::string name;
-    std::string value;
-    while (nameWords >> name && valueWords >> value) {
-      if (name == wanted) return std::stol(value);
-    }
-  }
-  return -1;
-}
-
-bool writeAll(int fd, const vestrel::wire::Bytes& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    done += static_cast<size_t>(count);
-  }
-  return true;
-}
+long tcpCounter(std::string_view wanted) { return vestrel::bench::kernelCounter("/proc/net/snmp", "Tcp:", wanted); }
 
 // Writes number into the nine digits that end before digitsEnd.
 void numberMessage(vestrel::wire::Bytes& message, size_t digitsEnd, long number) {

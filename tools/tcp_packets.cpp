@@ -8,6 +8,7 @@ namespace {
 
 constexpr uint8_t kFin = 0x01;
 constexpr uint8_t kSyn = 0x02;
+constexpr uint8_t kRst = 0x04;
 constexpr uint8_t kPush = 0x08;
 constexpr uint8_t kAck = 0x10;
 
@@ -139,6 +140,10 @@ TcpPacket TcpConnection::keepAlive(Side from) {
   const Half& sender = half(from);
   const uint8_t lastByte[] = {sender.lastByte};
   return packet(from, sender.nextSequence - 1, kAck, lastByte);
+}
+
+TcpPacket TcpConnection::reset(Side from, std::span<const uint8_t> payload) {
+  return packet(from, half(from).nextSequence, kRst | kAck, payload);
 }
 
 TcpPacket TcpConnection::segment(Side from, uint8_t flags, std::span<const uint8_t> payload) {

@@ -52,6 +52,9 @@ class TcpConnection {
   // A keep-alive probe as Linux sends one to an idle peer: an ACK one below
   // the next sequence number, carrying the last byte already sent again.
   TcpPacket keepAlive(Side from);
+  // RST|ACK at the side's next sequence number, carrying payload (data on
+  // an RST, which no receiver takes); it moves nothing.
+  TcpPacket reset(Side from, std::span<const uint8_t> payload = {});
   // Where the side's next byte goes: the sequence number of its next data.
   uint32_t nextSequence(Side side) const { return side == Side::Client ? client_.nextSequence : server_.nextSequence; }
 

@@ -83,6 +83,7 @@ struct TcpSegmentSeen {
 
 inline constexpr uint8_t kFin = 0x01;
 inline constexpr uint8_t kSyn = 0x02;
+inline constexpr uint8_t kRst = 0x04;
 inline constexpr uint8_t kPush = 0x08;
 inline constexpr uint8_t kAck = 0x10;
 

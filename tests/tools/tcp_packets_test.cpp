@@ -51,6 +51,9 @@ constexpr LifeStep kLife[] = {
     {"client fin", Side::Client, kFin | kAck, 60, 9, 0},
     {"server fin", Side::Server, kFin | kAck, 9, 61, 0},
     {"last ack", Side::Client, kAck, 61, 10, 0},
+    // Data on an RST takes no sequence number: a second one stands there too.
+    {"client reset with data", Side::Client, kRst | kAck, 61, 10, 3},
+    {"client reset", Side::Client, kRst | kAck, 61, 10, 0},
 };
 
 std::vector<TcpPacket> livedConnection() {
@@ -67,6 +70,8 @@ std::vector<TcpPacket> livedConnection() {
       connection.fin(Side::Client),
       connection.fin(Side::Server),
       connection.ack(Side::Client),
+      connection.reset(Side::Client, raw("rst")),
+      connection.reset(Side::Client),
   };
 }
 
