@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "decode/decode_details.h"
 #include "decode/message_names.h"
@@ -30,23 +31,32 @@ std::string_view summaryStart(DecoderSet names, bool sent, uint8_t id) {
   return start;
 }
 
-// The local date and time of a second, formatted once per second seen.
+// The local date and time of a second, "...:SS" at its end. The library
+// is asked once per minute of local time: within one, only the seconds
+// change (zones change their offset at whole minutes).
 class SecondText {
  public:
   explicit SecondText(const char* format) : format_(format) {}
 
   std::string_view of(time_t seconds) {
-    if (seconds == seconds_) return {text_, length_};
+    const time_t intoMinute = seconds - minuteStart_;
+    if (length_ >= 2 && intoMinute >= 0 && intoMinute < 60) {
+      text_[length_ - 2] = static_cast<char>('0' + intoMinute / 10);
+      text_[length_ - 1] = static_cast<char>('0' + intoMinute % 10);
+      return {text_, length_};
+    }
     tm parts{};
     if (localtime_r(&seconds, &parts) == nullptr) return "??:??:??";
     length_ = std::strftime(text_, sizeof text_, format_, &parts);
-    seconds_ = seconds;
+    // A leap second (60) is no minute's start: it is asked for again.
+    minuteStart_ = parts.tm_sec < 60 ? seconds - parts.tm_sec : kNever;
     return {text_, length_};
   }
 
  private:
+  static constexpr time_t kNever = std::numeric_limits<time_t>::min() / 2;
   const char* format_;
-  time_t seconds_ = -1;
+  time_t minuteStart_ = kNever;
   char text_[32] = "";
   size_t length_ = 0;
 };
