@@ -59,7 +59,7 @@ TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
 TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   const std::string readme = readFile(VESTREL_README);
   const std::string opening =
-      "Real output of `build/vestrel-trace -r samples/chat-session.pcap` (an excerpt):\n\n```\n";
+      "Real output of `TZ=UTC build/vestrel-trace -r samples/chat-session.pcap` (an excerpt):\n\n```\n";
   const size_t start = readme.find(opening);
   ASSERT_NE(start, std::string::npos);
   const size_t from = start + opening.size();
