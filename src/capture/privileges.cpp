@@ -229,7 +229,8 @@ std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system, const std::
   }
   if (!userName.empty()) {
     if (auto failure = findNamedUser(system, userName, target)) return kCapabilityFailure + *failure;
-    if (target.uid != real) return std::string(kCapabilityFailure) + "-Z " + userName + ": only root can become another user";
+    if (target.uid != real)
+      return std::string(kCapabilityFailure) + "-Z " + userName + ": only root can become another user";
   }
   if (auto failure = dropCapabilities(system)) return kCapabilityFailure + *failure;
   return std::nullopt;

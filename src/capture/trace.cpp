@@ -138,10 +138,9 @@ std::optional<std::string> deviceName(const std::string& wanted) {
 // when it holds anything but the usual characters of a path.
 std::string runningProgram() {
   std::error_code error;
-  const std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
   if (error || path.empty()) return kTraceProgramName;
-  constexpr std::string_view kPlain =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-";
+  constexpr std::string_view kPlain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-";
   if (path.find_first_not_of(kPlain) == std::string::npos) return path;
   std::string quoted = "'";
   for (const char character : path) quoted += character == '\'' ? std::string("'\\''") : std::string(1, character);

@@ -22,8 +22,7 @@ struct TraceSettings {
   PrintSettings print;           // -t..., -q, -x, -X, --json
   std::string readFile;          // -r: a capture file, "-" for standard input
   std::string device;            // -i: a name or the number -D prints; empty: the first device
-  LiveSettings live = {.promiscuous = true};  // -s, -p, -B
-  std::string dropUser;          // -Z: the user to run as once everything is open; empty: the usual one
+  std::string dropUser;          // -Z: the user to run as once all is open; empty: the usual one
   std::vector<uint16_t> ports;   // --port: the chat ports
   std::string filterExpression;  // the trailing arguments, joined
   uint64_t count = 0;            // -c: stop after this many messages; 0: never
@@ -34,6 +33,8 @@ struct TraceSettings {
   bool lineBuffered = false;     // -l, -U: each message pushed out at once
   // --reassembly-memory: what all connections together may hold behind gaps.
   size_t heldMemory = kDefaultTotalHeldMemory;
+  // -s, -p, -B; promiscuous unless -p, as with tcpdump.
+  LiveSettings live = {.promiscuous = true};
 };
 
 // Runs the capture the settings describe and returns the exit status: 0,

@@ -34,7 +34,9 @@ enum LongOnly : int {
 // quiet, so every message is worded here. The letters after the first
 // group are tcpdump's that vestrel-trace refuses, with their values as
 // tcpdump takes them, so that "-yEN10MB" is refused as -y.
-constexpr const char* kShortOptions = ":i:Dr:w:c:s:pB:Z:lUnvuqxXtC:G:W:Y:hV" "aAbdeE:fF:HIj:JKLm:M:NOQ:ST:y:z:#";
+constexpr const char* kShortOptions =
+    ":i:Dr:w:c:s:pB:Z:lUnvuqxXtC:G:W:Y:hV"
+    "aAbdeE:fF:HIj:JKLm:M:NOQ:ST:y:z:#";
 constexpr const char* kRefusedLetters = "aAbdeEfFHIjJKLmMNOQSTyz#";
 
 constexpr option kLongOptions[] = {
@@ -136,7 +138,8 @@ std::string ambiguity(std::string_view word) {
 std::string describeBadOption(char* const* argv, int letter) {
   const std::string_view word = argv[optind - 1];
   if (letter == ':') {
-    const std::string name = word.starts_with("--") ? std::string(optionName(word)) : std::string("-") + static_cast<char>(optopt);
+    const std::string name =
+        word.starts_with("--") ? std::string(optionName(word)) : std::string("-") + static_cast<char>(optopt);
     return "option " + name + " needs a value";
   }
   // A letter getopt knows, refused all the same: its long name was given a value.
@@ -241,7 +244,7 @@ std::optional<std::string> applyOption(Scan& scan, int letter, const option* lon
       settings.lineBuffered = true;
       settings.save.flushEachFrame = true;
       break;
-    case 'n':  // names are never looked up
+    case 'n':                    // names are never looked up
     case kImmediateMode: break;  // frames always come within milliseconds
     case 'v':
     case 'u': settings.output.showUnknown = true; break;
@@ -252,7 +255,9 @@ std::optional<std::string> applyOption(Scan& scan, int letter, const option* lon
     case kSingleStream: settings.singleStream = true; break;
     case kJson: settings.print.json = true; break;
     case kStats: settings.stats = true; break;
-    case kNotSupported: return "option --" + std::string(longOption->name) + " is not supported by vestrel-trace";
+    case kNotSupported:
+      return "option --" + std::string(longOption != nullptr ? longOption->name : "") +
+             " is not supported by vestrel-trace";
     default:
       if (isLetterOf(kRefusedLetters, letter)) {
         return std::string("option -") + static_cast<char>(letter) + " is not supported by vestrel-trace";
@@ -266,7 +271,7 @@ std::optional<std::string> applyOption(Scan& scan, int letter, const option* lon
 // the time of day, except on the shared stream, which keeps the classic
 // monitor's lines as they are.
 TimeStamp timeStampOf(int letters, bool singleStream) {
-  constexpr TimeStamp kForms[] = {TimeStamp::Time, TimeStamp::None, TimeStamp::Epoch,
+  constexpr TimeStamp kForms[] = {TimeStamp::Time,          TimeStamp::None,     TimeStamp::Epoch,
                                   TimeStamp::SincePrevious, TimeStamp::DateTime, TimeStamp::SinceFirst};
   if (letters == 0 && singleStream) return TimeStamp::None;
   return kForms[letters];
@@ -275,7 +280,8 @@ TimeStamp timeStampOf(int letters, bool singleStream) {
 // Rotation needs files to rotate.
 std::optional<std::string> checkSaving(const SaveSettings& save) {
   const bool rotates = save.fileSizeBytes != 0 || save.rotateSeconds != 0;
-  if ((rotates || save.fileCount != 0) && save.file.empty()) return "-C, -G and -W rotate the files of -w FILE; give -w";
+  if ((rotates || save.fileCount != 0) && save.file.empty())
+    return "-C, -G and -W rotate the files of -w FILE; give -w";
   if (save.fileCount != 0 && !rotates) return "-W needs -C or -G";
   if (rotates && save.file == "-") return "-C and -G rotate files; standard output (-w -) cannot be rotated";
   return std::nullopt;
@@ -311,8 +317,7 @@ TraceCommand scanTraceOptions(int argc, char* const* argv) {
   optind = 0;  // start afresh, even when called more than once
   opterr = 0;
   int longIndex = -1;
-  for (int letter; (letter = getopt_long(argc, argv, kShortOptions, kLongOptions, &longIndex)) != -1;
-       longIndex = -1) {
+  for (int letter; (letter = getopt_long(argc, argv, kShortOptions, kLongOptions, &longIndex)) != -1; longIndex = -1) {
     if (letter == 'h' || letter == 'V') {
       scan.command.action = letter == 'h' ? TraceAction::ShowUsage : TraceAction::ShowVersion;
       return std::move(scan.command);

@@ -362,9 +362,7 @@ void MessagePrinter::writeTime() {
   switch (print_.time) {
     case TimeStamp::None: return;
     case TimeStamp::Time:
-    case TimeStamp::DateTime:
-      consoleWrite(localTimeText(frameTime_.tv_sec, print_.time == TimeStamp::DateTime));
-      break;
+    case TimeStamp::DateTime: consoleWrite(localTimeText(frameTime_.tv_sec, print_.time == TimeStamp::DateTime)); break;
     case TimeStamp::Epoch: consolePrint("%lld", static_cast<long long>(frameTime_.tv_sec)); break;
     case TimeStamp::SincePrevious:
       writeTimeBetween(frameTime_, *previousLine_);

@@ -210,8 +210,9 @@ TEST_F(TraceLiveTest, WithoutPermissionSaysHowToGetIt) {
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_TRUE(result.errors.starts_with("vestrel-trace: lo: You don't have permission")) << result.errors;
   // The hint names the very file that was run.
-  EXPECT_NE(result.errors.find("sudo setcap cap_net_raw,cap_net_admin+ep " + (scratch / "vestrel-trace").string() + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      result.errors.find("sudo setcap cap_net_raw,cap_net_admin+ep " + (scratch / "vestrel-trace").string() + "\n"),
+      std::string::npos)
       << result.errors;
 }
 

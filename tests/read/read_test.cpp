@@ -1,8 +1,8 @@
 // vestrel-trace, the real binary, on capture files: the sample session against
 // its reviewed output, the same session in every link layer and file format,
 // standard input, and every way a file, an option or an output can fail.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,7 +302,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UnknownOption", {"-k", "-r", "@"}, "", "vestrel-trace: unknown option -k\n" + kUsageHint},
         Refusal{
             "UnknownLongOption", {"--bogus", "-r", "@"}, "", "vestrel-trace: unknown option --bogus\n" + kUsageHint},
-        Refusal{"LogWithoutValue", {"-r", "@", "--log"}, "", "vestrel-trace: option --log needs a value\n" + kUsageHint},
+        Refusal{
+            "LogWithoutValue", {"-r", "@", "--log"}, "", "vestrel-trace: option --log needs a value\n" + kUsageHint},
         Refusal{"PortOutOfRange",
                 {"--port", "65536"},
                 "",
@@ -315,31 +316,52 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-c", "5x"},
                 "",
                 "vestrel-trace: -c: '5x' is not a count of messages (1 or more)\n" + kUsageHint},
-        Refusal{"SnapshotLength", {"-s", "x"}, "",
+        Refusal{"SnapshotLength",
+                {"-s", "x"},
+                "",
                 "vestrel-trace: -s: 'x' is not a snapshot length (0 for the largest, 262144)\n" + kUsageHint},
         Refusal{"BufferSize", {"-B", "0"}, "", "vestrel-trace: -B: '0' is not a buffer size in KiB\n" + kUsageHint},
-        Refusal{"FileSize", {"-w", "@", "-C", "1T"}, "",
+        Refusal{"FileSize",
+                {"-w", "@", "-C", "1T"},
+                "",
                 "vestrel-trace: -C: '1T' is not a file size (millions of bytes, or with K, M or G)\n" + kUsageHint},
-        Refusal{"Seconds", {"-G", "-5"}, "",
+        Refusal{"Seconds",
+                {"-G", "-5"},
+                "",
                 "vestrel-trace: -G: '-5' is not a number of seconds (1 or more)\n" + kUsageHint},
-        Refusal{"FileCount", {"-W", "x"}, "",
-                "vestrel-trace: -W: 'x' is not a number of files (1 or more)\n" + kUsageHint},
-        Refusal{"RotationWithoutFile", {"-C", "1", "-r", "@"}, "",
+        Refusal{
+            "FileCount", {"-W", "x"}, "", "vestrel-trace: -W: 'x' is not a number of files (1 or more)\n" + kUsageHint},
+        Refusal{"RotationWithoutFile",
+                {"-C", "1", "-r", "@"},
+                "",
                 "vestrel-trace: -C, -G and -W rotate the files of -w FILE; give -w\n" + kUsageHint},
         Refusal{"RingWithoutRotation", {"-w", "@", "-W", "3"}, "", "vestrel-trace: -W needs -C or -G\n" + kUsageHint},
-        Refusal{"RotatedStandardOutput", {"-w", "-", "-G", "60"}, "",
+        Refusal{"RotatedStandardOutput",
+                {"-w", "-", "-G", "60"},
+                "",
                 "vestrel-trace: -C and -G rotate files; standard output (-w -) cannot be rotated\n" + kUsageHint},
-        Refusal{"SixTimeLetters", {"-ttt", "-ttt"}, "",
+        Refusal{"SixTimeLetters",
+                {"-ttt", "-ttt"},
+                "",
                 "vestrel-trace: -tttttt: only -t, -tt, -ttt, -tttt and -ttttt are supported\n" + kUsageHint},
-        Refusal{"TcpdumpLetter", {"-nA"}, "", "vestrel-trace: option -A is not supported by vestrel-trace\n" + kUsageHint},
-        Refusal{"TcpdumpLetterWithValue", {"-yEN10MB", "-r", "@"}, "",
+        Refusal{
+            "TcpdumpLetter", {"-nA"}, "", "vestrel-trace: option -A is not supported by vestrel-trace\n" + kUsageHint},
+        Refusal{"TcpdumpLetterWithValue",
+                {"-yEN10MB", "-r", "@"},
+                "",
                 "vestrel-trace: option -y is not supported by vestrel-trace\n" + kUsageHint},
-        Refusal{"TcpdumpLongOption", {"--time-stamp-precision=nano"}, "",
+        Refusal{"TcpdumpLongOption",
+                {"--time-stamp-precision=nano"},
+                "",
                 "vestrel-trace: option --time-stamp-precision is not supported by vestrel-trace\n" + kUsageHint},
         Refusal{"ValueForAFlag", {"--help=x"}, "", "vestrel-trace: --help=x: --help takes no value\n" + kUsageHint},
-        Refusal{"Ambiguous", {"--s"}, "",
+        Refusal{"Ambiguous",
+                {"--s"},
+                "",
                 "vestrel-trace: option --s is ambiguous: --single-stream, --stats, --snapshot-length\n" + kUsageHint},
-        Refusal{"NoSuchUser", {"-Z", "no-such-user", "-r", "@"}, readFile(kSample),
+        Refusal{"NoSuchUser",
+                {"-Z", "no-such-user", "-r", "@"},
+                readFile(kSample),
                 "vestrel-trace: cannot give up root privileges: -Z: no user named 'no-such-user'\n"},
         Refusal{"FileAndDevice",
                 {"-r", "@", "-i", "lo"},
@@ -518,28 +540,29 @@ const std::string kOpened = "192.0.2.10:50412 Conn -> opened to 198.51.100.20:61
 const std::string kFirstLine = "192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:      0\n";
 const std::string kSecondLine = std::string(56, ' ') + "Platform ID:      IX86\n";
 // In the local time of day, the default, continuation lines under the details.
-const std::string kDefault = "10:00:00.038225 " + kOpened + "10:00:00.038320 " + kFirstLine +
-                             std::string(16, ' ') + kSecondLine;
+const std::string kDefault =
+    "10:00:00.038225 " + kOpened + "10:00:00.038320 " + kFirstLine + std::string(16, ' ') + kSecondLine;
 
 INSTANTIATE_TEST_SUITE_P(
     Options, CommandLines,
     ::testing::Values(
-        CommandLine{"Default", {}, kDefault},
-        CommandLine{"NoTime", {"-t"}, kOpened + kFirstLine + kSecondLine},
+        CommandLine{"Default", {}, kDefault}, CommandLine{"NoTime", {"-t"}, kOpened + kFirstLine + kSecondLine},
         CommandLine{"Epoch", {"-tt"}, "1796637600.038225 " + kOpened + "1796637600.038320 " + kFirstLine},
         CommandLine{"SincePrevious",
                     {"-ttt", "-q"},
-                    " 00:00:00.000000 " + kOpened + " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
-                                                    " 00:00:00.041000 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
+                    " 00:00:00.000000 " + kOpened +
+                        " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
+                        " 00:00:00.041000 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
         CommandLine{"DateAndTime", {"-tttt"}, "2026-12-07 10:00:00.038225 " + kOpened},
         CommandLine{"SinceFirst",
                     {"-ttttt", "-q"},
-                    " 00:00:00.000000 " + kOpened + " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
-                                                    " 00:00:00.041095 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
+                    " 00:00:00.000000 " + kOpened +
+                        " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
+                        " 00:00:00.041095 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
         CommandLine{"SummaryOnly", {"-q", "-t"}, kOpened + "192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"},
         // Accepted, and nothing to change when a file is read.
-        CommandLine{"HabitsOfTcpdump", {"-n", "-nn", "-p", "-l", "-U", "-s", "0", "-B", "1024", "--immediate-mode"},
-                    kDefault},
+        CommandLine{
+            "HabitsOfTcpdump", {"-n", "-nn", "-p", "-l", "-U", "-s", "0", "-B", "1024", "--immediate-mode"}, kDefault},
         CommandLine{"SharedStream",
                     {"--single-stream"},
                     "Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n\t\t\t\t       Platform ID:\t 68XI\n"},
@@ -557,10 +580,11 @@ TEST(HexOnTheConsole, FollowsTheMessageUnderItsPrefix) {
   const std::string heading = "Country Name:     United States\n" + indent + "Sent packet 0x50, Length 58:\n" + indent;
   const ChildResult text = readCapture({"-X", "-t", "-c", "1", "-r", kSample});
   expectClean(text);
-  EXPECT_TRUE(text.output.ends_with(heading + "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57 .P:.....68XIPX3W\n" +
-                                    indent + "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00 ....SUne....,...\n" +
-                                    indent + "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74 ........USA.Unit\n" +
-                                    indent + "0030 65 64 20 53 74 61 74 65 73 00                   ed States.\n\n"))
+  EXPECT_TRUE(text.output.ends_with(heading +
+                                    "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57 .P:.....68XIPX3W\n" + indent +
+                                    "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00 ....SUne....,...\n" + indent +
+                                    "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74 ........USA.Unit\n" + indent +
+                                    "0030 65 64 20 53 74 61 74 65 73 00                   ed States.\n\n"))
       << text.output;
   const ChildResult bytes = readCapture({"-x", "-t", "-c", "1", "-r", kSample});
   expectClean(bytes);

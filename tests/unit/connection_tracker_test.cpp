@@ -374,12 +374,12 @@ TEST(TrackerLines, ConnectionLinesAndAlignedContinuations) {
   run.feed({{true, 7, kPing1, kAck, 40009}}, kIdleSeconds + 1);
   run.tracker.finish();
   const std::string client = "127.0.0.1:40000 ";
-  EXPECT_EQ(run.output.text(),
-            client + "Conn -> opened to 127.0.0.1:6112, protocol byte 0x01\n" + client +
-                "Rcvd -> [0x0B] SID_GETCHANNELLIST   -> Channels: A, B, C, D,\n" + std::string(client.size() + 39, ' ') +
-                "E.\n" + client + "Sent -> (3 bytes lost)\n" + client + kSent2 + client + "Conn -> closed (FIN)\n" +
-                "127.0.0.1:40009 Conn -> to 127.0.0.1:6112, open before the capture began\n" + "127.0.0.1:40009 " +
-                kSent1);
+  EXPECT_EQ(run.output.text(), client + "Conn -> opened to 127.0.0.1:6112, protocol byte 0x01\n" + client +
+                                   "Rcvd -> [0x0B] SID_GETCHANNELLIST   -> Channels: A, B, C, D,\n" +
+                                   std::string(client.size() + 39, ' ') + "E.\n" + client + "Sent -> (3 bytes lost)\n" +
+                                   client + kSent2 + client + "Conn -> closed (FIN)\n" +
+                                   "127.0.0.1:40009 Conn -> to 127.0.0.1:6112, open before the capture began\n" +
+                                   "127.0.0.1:40009 " + kSent1);
 }
 
 }  // namespace
