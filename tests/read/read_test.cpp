@@ -1,13 +1,14 @@
 // vestrel-trace, the real binary, on capture files: the sample session against
 // its reviewed output, the same session in every link layer and file format,
 // standard input, and every way a file, an option or an output can fail.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -617,11 +618,13 @@ TEST(StandardInput, CtrlCWhileReadingAPipeEndsCleanly) {
   const ScratchDirectory scratch;
   const auto fifo = scratch / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // Held open for writing, so the reader never sees the end of the pipe.
-  const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(writer, 0);
+  // Held open for writing ("r+": read and write, so opening does not wait
+  // for a reader), so the reader never sees the end of the pipe.
+  const std::unique_ptr<FILE, int (*)(FILE*)> writer(std::fopen(fifo.c_str(), "r+"), &std::fclose);
+  ASSERT_NE(writer, nullptr);
   const std::string sample = readFile(kSample);
-  ASSERT_EQ(write(writer, sample.data(), sample.size()), static_cast<ssize_t>(sample.size()));
+  ASSERT_EQ(std::fwrite(sample.data(), 1, sample.size(), writer.get()), sample.size());
+  ASSERT_EQ(std::fflush(writer.get()), 0);
   test::ChildProcess reader;
   test::ChildSetup utc;
   utc.environment = {{"TZ", "UTC"}};
@@ -630,7 +633,6 @@ TEST(StandardInput, CtrlCWhileReadingAPipeEndsCleanly) {
   const std::string lastLine = expected.substr(expected.rfind('\n', expected.size() - 2) + 1);
   EXPECT_TRUE(reader.waitForOutputText(lastLine, test::Millis(5000)));
   const ChildResult result = reader.stop(SIGINT, test::Millis(5000));
-  close(writer);
   EXPECT_EQ(result.status, "exit 0");
   EXPECT_EQ(result.output, expected);
   EXPECT_EQ(result.errors, "");
