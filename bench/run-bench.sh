@@ -126,9 +126,9 @@ offline() {
 tcpdump -nn -r FILE${tab}tcpdump${tab}-nn
 vestrel-trace -r FILE${tab}vestrel-trace${tab}
 vestrel-trace --single-stream -r FILE${tab}vestrel-trace${tab}--single-stream
-vestrel-trace -s -r FILE${tab}vestrel-trace${tab}-s
-vestrel-trace -l /dev/null -r FILE${tab}vestrel-trace${tab}-l /dev/null
-vestrel-trace -C -tt -r FILE${tab}vestrel-trace${tab}-C -tt
+vestrel-trace -t -r FILE${tab}vestrel-trace${tab}-t
+vestrel-trace --log /dev/null -r FILE${tab}vestrel-trace${tab}--log /dev/null
+vestrel-trace -tttt -r FILE${tab}vestrel-trace${tab}-tttt
 vestrel-trace --json -r FILE${tab}vestrel-trace${tab}--json
 vestrel-trace --json -u -x -r FILE${tab}vestrel-trace${tab}--json -u -x
 EOF

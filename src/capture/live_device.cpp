@@ -11,11 +11,6 @@ namespace vestrel {
 
 namespace {
 
-// Whole frames, always: a sender's segmentation offload hands the capture
-// datagrams of up to 65535 bytes, 65549 with their Ethernet header, so a
-// limit of 65536 would cut the end off the largest and leave a hole in the
-// stream. This is the capture library's own largest default.
-constexpr int kSnapshotLength = 262144;
 // The kernel packs frames one after another into blocks of its ring and
 // hands a block over when it is full or at the latest this many
 // milliseconds after it was opened: no message waits longer than that to be
@@ -29,9 +24,6 @@ constexpr int kSnapshotLength = 262144;
 // of a flood on lo while the program was stopped, and no flood rate tried
 // on lo lost a frame.
 constexpr int kBlockTimeoutMs = 5;
-// The kernel ring holds frames while we print; whatever comes while it is
-// full is lost (and reported when the capture ends).
-constexpr int kCaptureBufferBytes = 32 << 20;
 
 // The capture the signal handler stops; set only while the loop runs.
 pcap_t* volatile activeCapture = nullptr;
@@ -62,17 +54,18 @@ void stopOnSignals(pcap_t* capture) {
 
 bool stopSignalReceived() { return stopSignalled != 0; }
 
-OwnedCapture openLiveDevice(const char* name, std::string& error, bool* permissionDenied) {
+OwnedCapture openLiveDevice(const char* name, std::string& error, bool* permissionDenied,
+                            const LiveSettings& settings) {
   char errorText[PCAP_ERRBUF_SIZE] = "";
   OwnedCapture capture(pcap_create(name, errorText));
   if (!capture) {
     error = errorText;
     return nullptr;
   }
-  pcap_set_snaplen(capture.get(), kSnapshotLength);
-  pcap_set_promisc(capture.get(), 0);
+  pcap_set_snaplen(capture.get(), settings.snapshotLength);
+  pcap_set_promisc(capture.get(), settings.promiscuous ? 1 : 0);
   pcap_set_timeout(capture.get(), kBlockTimeoutMs);
-  pcap_set_buffer_size(capture.get(), kCaptureBufferBytes);
+  pcap_set_buffer_size(capture.get(), settings.bufferBytes);
   const int status = pcap_activate(capture.get());
   if (status >= 0) return capture;  // warnings don't stop the capture
   if (permissionDenied != nullptr) *permissionDenied = status == PCAP_ERROR_PERM_DENIED;

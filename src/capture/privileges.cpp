@@ -147,8 +147,7 @@ std::optional<std::string> verifyDrop(PrivilegeSystem& system, const DropTarget&
 
 // Groups before the group id, and both before the user id: once the user
 // is not root, the others can no longer be changed.
-std::optional<std::string> dropRoot(PrivilegeSystem& system) {
-  const DropTarget target = chooseDropTarget(system);
+std::optional<std::string> dropRoot(PrivilegeSystem& system, const DropTarget& target) {
   if (auto failure = setSupplementaryGroups(system, target)) return failure;
   if (auto failure = failedStep("setresgid(" + idText(target.gid) + ")", system.setResGid(target.gid))) return failure;
   if (auto failure = failedStep("setresuid(" + idText(target.uid) + ")", system.setResUid(target.uid))) return failure;
@@ -156,6 +155,14 @@ std::optional<std::string> dropRoot(PrivilegeSystem& system) {
   // not the inheritable one.
   if (auto failure = clearAllCapabilities(system)) return failure;
   return verifyDrop(system, target);
+}
+
+// The user named, as the target of the drop; an error when there is none.
+std::optional<std::string> findNamedUser(const PrivilegeSystem& system, const std::string& name, DropTarget& target) {
+  const auto entry = system.userNamed(name.c_str());
+  if (!entry) return "-Z: no user named '" + name + "'";
+  target = {entry->uid, entry->gid, entry->name};
+  return std::nullopt;
 }
 
 std::optional<std::string> dropCapabilities(PrivilegeSystem& system) {
@@ -203,24 +210,35 @@ DropTarget chooseDropTarget(const PrivilegeSystem& system) {
   return {kNobodyId, kNobodyId, std::nullopt};
 }
 
-std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system) {
+std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system, const std::string& userName) {
   uid_t real = 0;
   uid_t effective = 0;
   uid_t saved = 0;
   if (auto failure = failedStep("getresuid", system.getResUid(real, effective, saved))) {
     return kRootFailure + *failure;
   }
+  DropTarget target = chooseDropTarget(system);
   // A saved id of 0 is a way back to root as good as the others.
   if (real == 0 || effective == 0 || saved == 0) {
-    if (auto failure = dropRoot(system)) return kRootFailure + *failure;
+    if (!userName.empty()) {
+      if (auto failure = findNamedUser(system, userName, target)) return kRootFailure + *failure;
+      if (target.uid == 0) return std::nullopt;
+    }
+    if (auto failure = dropRoot(system, target)) return kRootFailure + *failure;
     return std::nullopt;
+  }
+  if (!userName.empty()) {
+    if (auto failure = findNamedUser(system, userName, target)) return kCapabilityFailure + *failure;
+    if (target.uid != real)
+      return std::string(kCapabilityFailure) + "-Z " + userName + ": only root can become another user";
   }
   if (auto failure = dropCapabilities(system)) return kCapabilityFailure + *failure;
   return std::nullopt;
 }
 
-bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName) {
-  const auto failure = giveUpPrivileges(system);
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName,
+                           const std::string& userName) {
+  const auto failure = giveUpPrivileges(system, userName);
   if (!failure) return true;
   // What the console already holds comes first where both share a pipe. A
   // line that cannot be written changes nothing: the program stops anyway.

@@ -73,13 +73,16 @@ std::optional<DropTarget> sudoInvoker(const PrivilegeSystem& system);
 // entry for it).
 DropTarget chooseDropTarget(const PrivilegeSystem& system);
 
-// Root gives way to the target user; any other user clears its
-// capabilities. Nothing when that is done (or there was nothing to give
-// up), otherwise one line saying which step failed and why.
-std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system);
+// Root gives way to the target user, or to the user named (a name, as
+// tcpdump's -Z takes it; root itself keeps root); any other user clears
+// its capabilities, and can become no one else. Nothing when that is done
+// (or there was nothing to give up), otherwise one line saying which step
+// failed and why.
+std::optional<std::string> giveUpPrivileges(PrivilegeSystem& system, const std::string& userName = {});
 
 // Gives up privileges, or prints the program's name and the failure on
 // errors and returns false: the program must then stop without capturing.
-bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName = "vestrel");
+bool giveUpPrivilegesOrSay(PrivilegeSystem& system, FILE* errors, const char* programName = "vestrel",
+                           const std::string& userName = {});
 
 }  // namespace vestrel

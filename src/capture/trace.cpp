@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "capture/capture_filter.h"
 #include "capture/devices.h"
@@ -86,6 +88,26 @@ bool openFileSource(const std::string& fileName, Source& source) {
   return false;
 }
 
+// A device's state as tcpdump -D words it: "Up, Running, Loopback",
+// "Wireless, Associated", "none" when no flag is set but its connection's.
+std::string deviceStateText(bpf_u_int32 flags) {
+  static constexpr std::pair<bpf_u_int32, const char*> kStates[] = {
+      {PCAP_IF_UP, "Up"}, {PCAP_IF_RUNNING, "Running"}, {PCAP_IF_LOOPBACK, "Loopback"}, {PCAP_IF_WIRELESS, "Wireless"}};
+  std::string text;
+  for (const auto& [flag, name] : kStates) {
+    if ((flags & flag) != 0) text += std::string(text.empty() ? "" : ", ") + name;
+  }
+  if (text.empty()) text = "none";
+  const bool wireless = (flags & PCAP_IF_WIRELESS) != 0;
+  switch (flags & PCAP_IF_CONNECTION_STATUS) {
+    case PCAP_IF_CONNECTION_STATUS_UNKNOWN:
+      return text + (wireless ? ", Association status unknown" : ", Connection status unknown");
+    case PCAP_IF_CONNECTION_STATUS_CONNECTED: return text + (wireless ? ", Associated" : ", Connected");
+    case PCAP_IF_CONNECTION_STATUS_DISCONNECTED: return text + (wireless ? ", Not associated" : ", Disconnected");
+    default: return text;
+  }
+}
+
 bool isNumber(const std::string& text) {
   return !text.empty() && text.size() < 10 &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -111,20 +133,35 @@ std::optional<std::string> deviceName(const std::string& wanted) {
   return std::nullopt;
 }
 
-bool openLiveSource(const std::string& wanted, Source& source) {
-  const auto name = deviceName(wanted);
+// The program's own file, as a command the user can paste names it:
+// setcap needs the file itself, not a link to it. Quoted for the shell
+// when it holds anything but the usual characters of a path.
+std::string runningProgram() {
+  std::error_code error;
+  std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (error || path.empty()) return kTraceProgramName;
+  constexpr std::string_view kPlain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-";
+  if (path.find_first_not_of(kPlain) == std::string::npos) return path;
+  std::string quoted = "'";
+  for (const char character : path) quoted += character == '\'' ? std::string("'\\''") : std::string(1, character);
+  return quoted + "'";
+}
+
+bool openLiveSource(const TraceSettings& settings, Source& source) {
+  const auto name = deviceName(settings.device);
   if (!name) return false;
   source.name = *name;
   source.live = true;
   std::string error;
   bool permissionDenied = false;
-  source.capture = openLiveDevice(name->c_str(), error, &permissionDenied);
+  source.capture = openLiveDevice(name->c_str(), error, &permissionDenied, settings.live);
   if (source.capture) return true;
   sayError(error);
   if (permissionDenied) {
     sayError(
         "capturing needs root, or the capture capabilities given once to the program: "
-        "sudo setcap cap_net_raw,cap_net_admin+ep $(command -v vestrel-trace)");
+        "sudo setcap cap_net_raw,cap_net_admin+ep " +
+        runningProgram());
   }
   return false;
 }
@@ -206,6 +243,8 @@ int traceEveryFrame(TraceRun& run, bool live) {
   while (!consoleReaderGone() && !run.printer->limitReached()) {
     result = pcap_dispatch(run.capture, live ? -1 : kFramesPerFileBatch, handleTraceFrame,
                            reinterpret_cast<unsigned char*>(&run));
+    // Ctrl-C while a pipe is read interrupts the read: an end, not an error.
+    if (stopSignalReceived()) return 0;
     if (live) {
       run.printer->flush();
       if (run.dumper != nullptr) pcap_dump_flush(run.dumper);
@@ -223,7 +262,7 @@ int traceEveryRecord(TraceRun& run) {
   while (!consoleReaderGone() && !run.printer->limitReached() && !stopSignalReceived()) {
     const auto status = run.records->next(header, bytes);
     if (status == PcapRecordReader::Status::End) break;
-    if (status == PcapRecordReader::Status::Error) return PCAP_ERROR;
+    if (status == PcapRecordReader::Status::Error) return stopSignalReceived() ? 0 : PCAP_ERROR;
     if (run.filter->passes(header, bytes)) handleTraceFrame(reinterpret_cast<unsigned char*>(&run), &header, bytes);
   }
   return 0;
@@ -265,8 +304,13 @@ void reportLosses(const std::string& sourceName, const TrackerCounts& counts, ui
 }
 
 bool openSource(const TraceSettings& settings, Source& source) {
-  return settings.readFile.empty() ? openLiveSource(settings.device, source)
-                                   : openFileSource(settings.readFile, source);
+  return settings.readFile.empty() ? openLiveSource(settings, source) : openFileSource(settings.readFile, source);
+}
+
+// Standard output (-w -) or a file of the user's.
+OwnedFile createSaveFile(const std::string& name, const Source& source) {
+  if (name == "-") return OwnedFile(stdout);
+  return createUserFile(name, source);
 }
 
 }  // namespace
@@ -282,9 +326,10 @@ int runTrace(TraceSettings& settings) {
   }
   if (!installTraceFilter(settings, source)) return kFailure;
   OutputSettings& output = settings.output;
-  // Each connection on its own is decoded whole; the shared stream as the
-  // classic monitor shows it.
+  // Each connection on its own is decoded whole, its texts never
+  // shortened; the shared stream as the classic monitor shows it.
   output.decoders = settings.singleStream ? DecoderSet::Classic : DecoderSet::Full;
+  if (!settings.singleStream) output.fullStrings = true;
   if (!output.logFileName.empty()) {
     output.logFile = createUserFile(output.logFileName, source);
     if (!output.logFile) return kFailure;
@@ -292,10 +337,10 @@ int runTrace(TraceSettings& settings) {
   OwnedDumper dumper;
   FILE* dumpStream = nullptr;  // closed with the dumper
   if (!settings.save.file.empty()) {
-    OwnedFile dumpFile = createUserFile(settings.save.file, source);
+    OwnedFile dumpFile = createSaveFile(settings.save.file, source);
     if (!dumpFile) return kFailure;
     if (output.logFile && sameRegularFile(dumpFile.get(), output.logFile.get())) {
-      sayError(settings.save.file + ": is the log file (-l) as well; -w needs a file of its own");
+      sayError(settings.save.file + ": is the log file (--log) as well; -w needs a file of its own");
       return kFailure;
     }
     dumper.reset(pcap_dump_fopen(source.capture.get(), dumpFile.get()));
@@ -307,7 +352,7 @@ int runTrace(TraceSettings& settings) {
   }
   // Everything that needs privileges is open; what follows parses bytes
   // anyone on the network can send.
-  if (!giveUpPrivilegesOrSay(processPrivileges(), stderr, kTraceProgramName)) return kFailure;
+  if (!giveUpPrivilegesOrSay(processPrivileges(), stderr, kTraceProgramName, settings.dropUser)) return kFailure;
   if (source.live) {
     static_cast<void>(std::fprintf(stderr, "%s: listening on %s, link-type %s\n", kTraceProgramName,
                                    consoleSafe(source.name), describeLinkType(datalink).c_str()));
@@ -364,6 +409,7 @@ int listTraceDevices() {
   for (const pcap_if* device = devices.at(0); device != nullptr; device = device->next) {
     consolePrint("%d.%s", number++, consoleSafe(device->name));
     if (device->description != nullptr) consolePrint(" (%s)", consoleSafe(device->description));
+    if (device->flags != 0) consolePrint(" [%s]", deviceStateText(device->flags).c_str());
     consolePrint("\n");
   }
   return finishConsole(kTraceProgramName) ? 0 : kFailure;

@@ -341,16 +341,39 @@ void setConsole(FILE* stream) {
   firstFailure = 0;
 }
 
-void consoleIndentSince(size_t start, size_t width) {
+void consoleAlignSince(size_t start, size_t width) {
   if (width == 0 || start >= pending.size()) return;
-  const std::string text(pending.data() + start, pending.size() - start);
-  pending.truncate(start);
-  for (size_t at = 0; at < text.size();) {
-    const size_t lineEnd = std::min(text.find('\n', at), text.size() - 1) + 1;
-    if (at != 0 && text[at] != '\n') pending.append(width, ' ');  // an empty line stays empty
-    pending.append(text.data() + at, lineEnd - at);
-    at = lineEnd;
+  const char* const text = pending.data() + start;
+  const size_t size = pending.size() - start;
+  // Most messages are one line without tabs: nothing to do.
+  const void* firstLineEnd = std::memchr(text, '\n', size);
+  if (std::memchr(text, '\t', size) == nullptr && (firstLineEnd == nullptr || firstLineEnd == text + size - 1)) return;
+  constexpr size_t kTabWidth = 8;
+  static std::string aligned;
+  aligned.clear();
+  size_t column = 0;
+  size_t runStart = 0;  // the characters since the last tab or line end, copied as they are
+  for (size_t at = 0; at < size; ++at) {
+    const char character = text[at];
+    if (character != '\t' && character != '\n') {
+      // The bytes that continue a UTF-8 character take no column.
+      if ((static_cast<uint8_t>(character) & 0xC0U) != 0x80U) ++column;
+      continue;
+    }
+    aligned.append(text + runStart, at - runStart);
+    runStart = at + 1;
+    if (character == '\t') {
+      aligned.append(kTabWidth - column % kTabWidth, ' ');
+      column += kTabWidth - column % kTabWidth;
+      continue;
+    }
+    aligned.push_back('\n');
+    column = 0;
+    if (at + 1 < size && text[at + 1] != '\n') aligned.append(width, ' ');
   }
+  aligned.append(text + runStart, size - runStart);
+  pending.truncate(start);
+  pending.append(aligned.data(), aligned.size());
 }
 
 // printf-style on purpose: the format attribute has the compiler check the

@@ -99,11 +99,14 @@ inline void consoleWrite(std::string_view text) { console_detail::pending.append
 inline char* consoleRoom(size_t count) { return console_detail::pending.room(count); }
 inline void consoleCommit(size_t count) { console_detail::pending.commit(count); }
 
-// How much text waits to be handed over: a mark for consoleIndentSince.
+// How much text waits to be handed over: a mark for consoleAlignSince.
 inline size_t consolePendingSize() { return console_detail::pending.size(); }
-// Indents by width blanks every line begun after the first since start,
-// the mark taken before a message was printed; empty lines stay empty.
-void consoleIndentSince(size_t start, size_t width);
+// For text printed since start behind a prefix width characters wide:
+// turns its tabs into the blanks they stand for when the text begins a
+// line, and indents every line after the first by width blanks, so that
+// its columns line up as they would without the prefix. Empty lines stay
+// empty. Nothing changes without a prefix.
+void consoleAlignSince(size_t start, size_t width);
 
 // printf to the console: the conversions this program uses (s, c, d, u, x,
 // X with the flags - and 0, width and precision) are done here, anything

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "decode/decode_details.h"
 #include "decode/message_names.h"
@@ -30,23 +31,32 @@ std::string_view summaryStart(DecoderSet names, bool sent, uint8_t id) {
   return start;
 }
 
-// The local date and time of a second, formatted once per second seen.
+// The local date and time of a second, "...:SS" at its end. The library
+// is asked once per minute of local time: within one, only the seconds
+// change (zones change their offset at whole minutes).
 class SecondText {
  public:
   explicit SecondText(const char* format) : format_(format) {}
 
   std::string_view of(time_t seconds) {
-    if (seconds == seconds_) return {text_, length_};
+    const time_t intoMinute = seconds - minuteStart_;
+    if (length_ >= 2 && intoMinute >= 0 && intoMinute < 60) {
+      text_[length_ - 2] = static_cast<char>('0' + intoMinute / 10);
+      text_[length_ - 1] = static_cast<char>('0' + intoMinute % 10);
+      return {text_, length_};
+    }
     tm parts{};
     if (localtime_r(&seconds, &parts) == nullptr) return "??:??:??";
     length_ = std::strftime(text_, sizeof text_, format_, &parts);
-    seconds_ = seconds;
+    // A leap second (60) is no minute's start: it is asked for again.
+    minuteStart_ = parts.tm_sec < 60 ? seconds - parts.tm_sec : kNever;
     return {text_, length_};
   }
 
  private:
+  static constexpr time_t kNever = std::numeric_limits<time_t>::min() / 2;
   const char* format_;
-  time_t seconds_ = -1;
+  time_t minuteStart_ = kNever;
   char text_[32] = "";
   size_t length_ = 0;
 };
@@ -56,12 +66,6 @@ std::string_view localTimeText(time_t seconds, bool withDate) {
   static SecondText dateTime("%Y-%m-%d %H:%M:%S");
   return (withDate ? dateTime : time).of(seconds);
 }
-
-// Tab stops every eight columns: a prefix that ends on one keeps the tabs
-// of the lines behind it where they would be without it.
-constexpr size_t kTabWidth = 8;
-// The widest IPv4 client end, "255.255.255.255:65535", and a blank.
-constexpr size_t kClientColumn = 22;
 
 // How a value is told, on the console and in JSON.
 template <typename Value>
@@ -144,19 +148,76 @@ void printEventText(const ConnectionKey& connection, const ConnectionEvent& even
   consoleWrite("\n");
 }
 
+// Where the characters column starts on a line of the dump: after the
+// offset, four digits and a blank, and sixteen bytes of three characters.
+constexpr size_t kDumpTextColumn = 5 + 16 * 3;
+
+// The dump without its characters column (-x): each line of bytes cut
+// before it, the blanks before it dropped.
+std::string withoutTextColumn(std::string_view dump) {
+  std::string bytes;
+  bool heading = true;
+  for (size_t at = 0; at < dump.size();) {
+    const size_t end = std::min(dump.find('\n', at), dump.size());
+    std::string_view line = dump.substr(at, end - at);
+    if (!heading) line = line.substr(0, std::min(line.size(), kDumpTextColumn));
+    while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
+    bytes.append(line).append(1, '\n');
+    heading = false;
+    at = end + 1;
+  }
+  return bytes;
+}
+
 // The log's dump of the message, its characters column made safe for a
-// terminal: bytes past ASCII show as dots, as controls already do.
-void printDump(std::span<const uint8_t> message, bool sent) {
+// terminal (bytes past ASCII show as dots, as controls already do), or
+// without it.
+void printDump(std::span<const uint8_t> message, bool sent, bool withText) {
   std::string dump(formatHexDump(message, directionText(sent)).text());
+  if (!withText) {
+    consoleWrite(withoutTextColumn(dump));
+    return;
+  }
   std::replace_if(
       dump.begin(), dump.end(), [](char byte) { return static_cast<uint8_t>(byte) >= 0x7F; }, '.');
   consoleWrite(dump);
+}
+
+// The summary line's start without the arrow that leads to the details,
+// nor the blanks that align it.
+std::string_view summaryAlone(std::string_view start) {
+  constexpr std::string_view kArrow = " -> ";
+  if (start.ends_with(kArrow)) start.remove_suffix(kArrow.size());
+  while (!start.empty() && (start.back() == ' ' || start.back() == '\t')) start.remove_suffix(1);
+  return start;
 }
 
 // Digits of value, width of them, zeros in front.
 char* putDigits(char* out, unsigned value, size_t width) {
   for (size_t digit = width; digit > 0; --digit, value /= 10) out[digit - 1] = static_cast<char>('0' + value % 10);
   return out + width;
+}
+
+// ".uuuuuu " after the seconds, as tcpdump prints the microseconds field.
+void writeMicroseconds(long microseconds) {
+  char* const start = consoleRoom(8);
+  start[0] = '.';
+  putDigits(start + 1, static_cast<unsigned>(microseconds), 6);
+  start[7] = ' ';
+  consoleCommit(8);
+}
+
+// A time between two lines, as tcpdump's -ttt prints it: the sign or a
+// blank, then hours (two digits or more), minutes, seconds, microseconds.
+void writeTimeBetween(const timeval& later, const timeval& earlier) {
+  constexpr int64_t kMicroseconds = 1'000'000;
+  const int64_t difference = (static_cast<int64_t>(later.tv_sec) - earlier.tv_sec) * kMicroseconds +
+                             (static_cast<int64_t>(later.tv_usec) - earlier.tv_usec);
+  const uint64_t size = difference < 0 ? 0 - static_cast<uint64_t>(difference) : static_cast<uint64_t>(difference);
+  const uint64_t seconds = size / kMicroseconds;
+  consolePrint("%c%02llu:%02u:%02u", difference < 0 ? '-' : ' ', static_cast<unsigned long long>(seconds / 3600),
+               static_cast<unsigned>(seconds % 3600 / 60), static_cast<unsigned>(seconds % 60));
+  writeMicroseconds(static_cast<long>(size % kMicroseconds));
 }
 
 // "YYYY-MM-DDTHH:MM:SS" in UTC, formatted when the second changes; empty
@@ -296,33 +357,35 @@ std::string_view MessagePrinter::connectionText(const ConnectionKey& connection)
   return connectionText_;
 }
 
+void MessagePrinter::writeTime() {
+  if (!firstLine_) firstLine_ = previousLine_ = frameTime_;
+  switch (print_.time) {
+    case TimeStamp::None: return;
+    case TimeStamp::Time:
+    case TimeStamp::DateTime: consoleWrite(localTimeText(frameTime_.tv_sec, print_.time == TimeStamp::DateTime)); break;
+    case TimeStamp::Epoch: consolePrint("%lld", static_cast<long long>(frameTime_.tv_sec)); break;
+    case TimeStamp::SincePrevious:
+      writeTimeBetween(frameTime_, *previousLine_);
+      previousLine_ = frameTime_;
+      return;
+    case TimeStamp::SinceFirst: writeTimeBetween(frameTime_, *firstLine_); return;
+  }
+  writeMicroseconds(frameTime_.tv_usec);
+}
+
 void MessagePrinter::beginLine(const ConnectionKey* connection) {
-  prefixWidth_ = 0;
-  if (print_.time == TimeStamp::None && !print_.connection) return;
   const size_t start = consolePendingSize();
-  if (print_.time != TimeStamp::None) {
-    consoleWrite(localTimeText(frameTime_.tv_sec, print_.time == TimeStamp::DateTime));
-    consolePrint(".%06u ", static_cast<unsigned>(frameTime_.tv_usec));
+  writeTime();
+  if (print_.connection && connection != nullptr) {
+    consoleWrite(connectionText(*connection));
+    consoleWrite(" ");
   }
-  if (print_.connection) {
-    const std::string_view client = connection != nullptr ? connectionText(*connection) : std::string_view();
-    consoleWrite(client);
-    consoleWrite(
-        std::string_view("                      ", kClientColumn - std::min(client.size(), kClientColumn - 1)));
-  }
-  size_t width = consolePendingSize() - start;
-  if (width % kTabWidth != 0) {
-    const size_t padding = kTabWidth - width % kTabWidth;
-    consoleWrite(std::string_view("        ", padding));
-    width += padding;
-  }
-  prefixWidth_ = width;
+  prefixWidth_ = consolePendingSize() - start;
 }
 
 // The message's text leaves in one write to the stream: a terminal sees
 // whole messages, and when each message is pushed out at once, so is its dump.
-void MessagePrinter::finishMessage(size_t start) {
-  consoleIndentSince(start, prefixWidth_);
+void MessagePrinter::countMessage() {
   ++printed_;
   if (flushEachMessage) {
     flush();
@@ -337,7 +400,7 @@ void MessagePrinter::finishMessage(size_t start) {
 // to standard error then.
 void MessagePrinter::stopLogging() {
   static constexpr const char* kStopped = "Error: Unable to write to log file %s (%s); logging stopped.\n";
-  if (print_.json) {
+  if (print_.json || !print_.show) {
     std::fprintf(stderr, kStopped, settings_.logFileName.c_str(), std::strerror(errno));
   } else {
     consolePrint(kStopped, settings_.logFileName.c_str(), std::strerror(errno));
@@ -352,35 +415,53 @@ void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
 
 void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (!print_.show) {
+    logMessage(reader.bytes(), sent);
+    countMessage();
+    return;
+  }
   if (print_.json) {
     printJsonMessage(reader, sent, connection);
     return;
   }
-  const size_t start = consolePendingSize();
   beginLine(connection);
-  consoleWrite(summaryStart(settings_.decoders, sent, reader.id()));
-  MessageReader fields = reader;  // decoding moves its cursor
-  decodeDetails(fields, sent, settings_);
-  if (print_.hex) printDump(reader.bytes(), sent);
+  const size_t bodyStart = consolePendingSize();
+  const std::string_view summary = summaryStart(settings_.decoders, sent, reader.id());
+  if (print_.summaryOnly) {
+    consoleWrite(summaryAlone(summary));
+    consoleWrite("\n");
+  } else {
+    consoleWrite(summary);
+    MessageReader fields = reader;  // decoding moves its cursor
+    decodeDetails(fields, sent, settings_);
+  }
+  if (print_.hex) printDump(reader.bytes(), sent, print_.hexWithText);
+  consoleAlignSince(bodyStart, prefixWidth_);
+  // After the alignment: a failing log's line is no part of the message.
   logMessage(reader.bytes(), sent);
-  finishMessage(start);
+  countMessage();
 }
 
 void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (!print_.show) {
+    countMessage();
+    return;
+  }
   if (print_.json) {
     printJsonTooLong(header, sent, connection);
     return;
   }
-  const size_t start = consolePendingSize();
   beginLine(connection);
+  const size_t bodyStart = consolePendingSize();
   consoleWrite(summaryStart(settings_.decoders, sent, header.id));
   consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
-  finishMessage(start);
+  consoleAlignSince(bodyStart, prefixWidth_);
+  countMessage();
 }
 
 void MessagePrinter::printEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
-  if (limitReached()) return;
+  if (limitReached() || !print_.show) return;
   if (print_.json) {
     printJsonEvent(connection, event);
   } else if (print_.connection) {
@@ -401,7 +482,6 @@ void MessagePrinter::beginJsonObject(const ConnectionKey* connection, JsonMember
 }
 
 void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
-  const size_t start = consolePendingSize();
   JsonMembers members;
   beginJsonObject(connection, members);
   writeJsonHeader(members, settings_.decoders, sent, reader.id(), static_cast<uint16_t>(reader.size()));
@@ -414,18 +494,17 @@ void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, co
   }
   consoleWrite("}\n");
   logMessage(reader.bytes(), sent);
-  finishMessage(start);
+  countMessage();
 }
 
 void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
-  const size_t start = consolePendingSize();
   JsonMembers members;
   beginJsonObject(connection, members);
   members.key("event");
   consoleWrite("\"too_long\"");
   writeJsonHeader(members, settings_.decoders, sent, header.id, header.length);
   consoleWrite("}\n");
-  finishMessage(start);
+  countMessage();
 }
 
 void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const ConnectionEvent& event) {

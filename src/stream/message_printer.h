@@ -27,22 +27,34 @@ struct OutputSettings : DisplaySettings {
   OwnedFile logFile;        // open when the log could be created
 };
 
-enum class TimeStamp { None, Time, DateTime };
+// The time in front of a console line, in tcpdump's forms: the local time
+// of day, 12:00:01.123456; seconds since the epoch, 1733650801.123456; the
+// time since the previous line or since the first, " 00:00:00.000045"
+// (a minus instead of the blank when it runs backwards); the local date
+// and time, 2026-12-08 12:00:01.123456.
+enum class TimeStamp { None, Time, Epoch, SincePrevious, DateTime, SinceFirst };
 
 // How each message is printed.
 struct PrintSettings {
-  // On the console, in front of every line of a message: the capture time,
-  // HH:MM:SS.uuuuuu or YYYY-MM-DD HH:MM:SS.uuuuuu in local time, and the
-  // client end, e.g. 10.0.0.5:50312. With the client end come the lines
-  // about the connections (opened, closed, bytes lost).
+  // On the console, in front of every message, each followed by one blank:
+  // the time and the client end, e.g. 10.0.0.5:50312. With the client end
+  // come the lines about the connections (opened, closed, bytes lost), with
+  // the same prefix. Lines after a message's first are indented by the
+  // prefix's width, so its details stay aligned under one another.
   TimeStamp time = TimeStamp::None;
   bool connection = false;
   // One JSON object a line instead, each with its time, its connection when
   // there is one, and the connections' events.
   bool json = false;
   // The whole message in hex as well: its dump under it on the console,
-  // "raw" in JSON.
+  // with the characters column when hexWithText; "raw" in JSON.
   bool hex = false;
+  bool hexWithText = false;
+  // On the console, the summary line alone: direction, id and name.
+  bool summaryOnly = false;
+  // Nothing on the console at all (it carries something else); messages
+  // are still counted and logged.
+  bool show = true;
 };
 
 class MessagePrinter final : public ConnectionEvents {
@@ -88,8 +100,9 @@ class MessagePrinter final : public ConnectionEvents {
 
  private:
   void beginLine(const ConnectionKey* connection);
+  void writeTime();
+  void countMessage();
   std::string_view connectionText(const ConnectionKey& connection);
-  void finishMessage(size_t start);
   void beginJsonObject(const ConnectionKey* connection, JsonMembers& members);
   void printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection);
   void printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection);
@@ -100,6 +113,9 @@ class MessagePrinter final : public ConnectionEvents {
   const OutputSettings& settings_;
   PrintSettings print_;
   timeval frameTime_{};
+  // What -ttt and -ttttt measure from: the previous line's time, the first's.
+  std::optional<timeval> previousLine_;
+  std::optional<timeval> firstLine_;
   // The width of the prefix written for the current message: continuation
   // lines are indented by as much.
   size_t prefixWidth_ = 0;

@@ -236,12 +236,26 @@ bool ChildProcess::readSome(const Deadline& deadline) {
   return outputFd_ >= 0 || errorFd_ >= 0;
 }
 
-bool ChildProcess::waitForErrorText(std::string_view text, Millis timeout) {
+namespace {
+
+// Reads until the stream holds the text, or time is up.
+template <typename ReadSome>
+bool waitForTextIn(const std::string& stream, std::string_view text, Millis timeout, ReadSome readSome) {
   const Deadline deadline(timeout);
-  while (errors_.find(text) == std::string::npos) {
-    if (!readSome(deadline)) return errors_.find(text) != std::string::npos;
+  while (stream.find(text) == std::string::npos) {
+    if (!readSome(deadline)) return stream.find(text) != std::string::npos;
   }
   return true;
+}
+
+}  // namespace
+
+bool ChildProcess::waitForErrorText(std::string_view text, Millis timeout) {
+  return waitForTextIn(errors_, text, timeout, [this](const Deadline& deadline) { return readSome(deadline); });
+}
+
+bool ChildProcess::waitForOutputText(std::string_view text, Millis timeout) {
+  return waitForTextIn(output_, text, timeout, [this](const Deadline& deadline) { return readSome(deadline); });
 }
 
 ChildResult ChildProcess::stop(int signal, Millis timeout) {

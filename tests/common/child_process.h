@@ -82,8 +82,10 @@ class ChildProcess {
              const std::filesystem::path& input = "/dev/null", const ChildSetup& setup = {});
   bool started() const { return pid_ > 0; }
 
-  // Reads what arrives until standard error holds the text or time is up.
+  // Reads what arrives until standard error (or output) holds the text or
+  // time is up.
   bool waitForErrorText(std::string_view text, Millis timeout);
+  bool waitForOutputText(std::string_view text, Millis timeout);
   const std::string& errors() const { return errors_; }
 
   // Sends the signal, reads the rest of both streams and reaps the process.

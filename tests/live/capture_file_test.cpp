@@ -130,9 +130,12 @@ void CaptureFileTest::expectReadAsLive(const std::string& file, const fs::path& 
   const std::string& live = vestrel_.output();
   ASSERT_EQ(live.substr(0, banner().size()), banner());
   const fs::path logPath = scratch_.path() / ("read-" + std::to_string(++reads_) + ".log");
-  std::vector<std::string> arguments = GetParam().options;
+  // The live program's letters in vestrel-trace's words: -u is the same,
+  // -s keeps texts whole, -l names the log.
+  std::vector<std::string> arguments;
+  for (const std::string& option : GetParam().options) arguments.push_back(option == "-s" ? "--whole-texts" : option);
   if (GetParam().log) {
-    arguments.push_back("-l");
+    arguments.push_back("--log");
     arguments.push_back(logPath.string());
   }
   // The live program's one shared stream, for a comparison byte for byte.

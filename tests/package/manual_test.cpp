@@ -155,7 +155,8 @@ std::string unescape(const std::string& line, std::string& unknown) {
   return text;
 }
 
-// The .EX blocks that show output: those starting as a message line does.
+// The .EX blocks that show output: those starting as a message line does,
+// or with the time in front of one.
 std::vector<std::string> outputExamples(const std::string& page, std::string& unknownEscapes) {
   std::vector<std::string> blocks;
   std::optional<std::string> block;
@@ -163,7 +164,9 @@ std::vector<std::string> outputExamples(const std::string& page, std::string& un
     if (line == ".EX") {
       block = "";
     } else if (line == ".EE" && block) {
-      if (block->starts_with("Sent ") || block->starts_with("Rcvd ")) blocks.push_back(*block);
+      const bool timed = !block->empty() && std::isdigit(static_cast<unsigned char>(block->front())) != 0 &&
+                         block->find(" -> ") < block->find('\n');
+      if (block->starts_with("Sent ") || block->starts_with("Rcvd ") || timed) blocks.push_back(*block);
       block.reset();
     } else if (block) {
       *block += unescape(line, unknownEscapes) + "\n";

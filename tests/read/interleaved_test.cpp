@@ -43,8 +43,8 @@ LinesByClient expectedLines(const std::string& text) {
   return lines;
 }
 
-// From `vestrel-trace -C`: "CLIENT  Sent -> [0x0E] ..." and
-// "CLIENT  Sent -> (N bytes lost)"; continuation and connection lines are
+// From `vestrel-trace -t`: "CLIENT Sent -> [0x0E] ..." and
+// "CLIENT Sent -> (N bytes lost)"; continuation and connection lines are
 // no messages.
 LinesByClient shownLines(const std::string& text) {
   LinesByClient lines;
@@ -76,7 +76,7 @@ TEST_P(Interleaved, EveryConnectionShowsEachMessageOnce) {
     options.push_back(option);
   }
   ASSERT_EQ(runProgram({kGenerator, options}).status, "exit 0");
-  const ChildResult shown = runProgram({kTrace, {"-C", "-r", scratch / "capture"}});
+  const ChildResult shown = runProgram({kTrace, {"-t", "-r", scratch / "capture"}});
   EXPECT_EQ(shown.status, "exit 0");
   const LinesByClient expected = expectedLines(readFile(scratch / "expect"));
   // The losses are also counted below the output, on standard error.

@@ -8,7 +8,7 @@ the decoder tables (as FIELDS, vestrel-fields, prints them) write, in their
 forms; then, on each CAPTURE and on captures made by GEN, that every line of
 --json is one valid object, that each message's values show in the
 console's text of the same message, and that each line's time, connection
-and event match the console's -tt -C line. Exit 0 when all hold, 1 with the
+and event match the console's -tttt line. Exit 0 when all hold, 1 with the
 first mismatch.
 """
 
@@ -176,13 +176,21 @@ FILE_TIME = re.compile(r"(\d+)-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
 TEXT_ONLY_CODES = {"event_id"}
 
 
+# A message's first line, after the client end that -t leaves in front of it;
+# a line of a connection's event.
+MESSAGE_START = re.compile(r"(?:\S+ )?((?:Sent|Rcvd) -> \[.*)")
+EVENT_LINE = re.compile(r"\S+ (?:Conn|Sent|Rcvd) -> (?!\[)")
+
+
 def console_messages(text):
-    """The console's messages: each starts at a summary line and takes the lines below it."""
+    """The console's messages: each starts at a summary line and takes the lines below it; the connections'
+    events stand on lines of their own."""
     messages = []
     for line in text.split("\n"):
-        if line.startswith(("Sent -> ", "Rcvd -> ")):
-            messages.append(line + "\n")
-        elif messages and line:
+        start = MESSAGE_START.fullmatch(line)
+        if start:
+            messages.append(start.group(1) + "\n")
+        elif messages and line and not EVENT_LINE.match(line):
             messages[-1] += line + "\n"
     return messages
 
@@ -266,7 +274,7 @@ def check_against_console(console, objects, what, tables, single_stream):
             Finder(details, where).fields(item["fields"], message_forms(fields))
 
 
-# ---- Time, connection and events against -tt -C ----------------------------
+# ---- Time, connection and events against -tttt ------------------------------
 
 CLOSED_NOTES = {"FIN": "closed (FIN)", "RST": "closed (RST)", "idle": "closed (idle)",
                 "ports_reused": "closed (its ports are used again)", "table_full": "forgotten (too many connections)"}
@@ -278,7 +286,7 @@ def endpoint_text(end):
 
 
 def console_note(event):
-    """The start of the console's -C line for a connection's event."""
+    """The start of the console's line for a connection's event."""
     kind = event["event"]
     server = endpoint_text(event["connection"]["server"])
     if kind == "opened":
@@ -302,7 +310,7 @@ def console_note(event):
 
 
 def check_timeline(console, objects, what, single_stream):
-    """Each line's time, client and event against the console's -tt -C line, in order. The shared stream
+    """Each line's time, client and event against the console's -tttt line, in order. The shared stream
     shows no connections' events."""
     if single_stream:
         objects = [item for item in objects if item.get("event", "too_long") == "too_long"]
@@ -310,7 +318,7 @@ def check_timeline(console, objects, what, single_stream):
     line_start = re.compile(rf"(\d{{4}}-\d\d-\d\d) (\d\d:\d\d:\d\d\.\d{{6}}) +{client}(\S.*)")
     shown = [match.groups() for match in map(line_start.fullmatch, console.split("\n")) if match]
     if len(shown) != len(objects):
-        raise Mismatch(f"{what}: the console with -tt shows {len(shown)} lines, the JSON has {len(objects)}")
+        raise Mismatch(f"{what}: the console with -tttt shows {len(shown)} lines, the JSON has {len(objects)}")
     for number, (line, item) in enumerate(zip(shown, objects), 1):
         where = f"{what}, line {number}"
         if item["time"] != f"{line[0]}T{line[1]}Z":
@@ -331,9 +339,9 @@ def check_capture(trace, capture, flags, validator, tables):
     objects = json_lines(run([trace, "-r", capture, "--json", *flags], zone="EST5"), what, validator)
     console_flags = [flag for flag in flags if flag != "-x"]
     single_stream = "--single-stream" in flags
-    check_against_console(run([trace, "-r", capture, "-s", *console_flags]), objects, what, tables, single_stream)
-    timeline_flags = ["-tt", *console_flags] + ([] if single_stream else ["-C"])
-    check_timeline(run([trace, "-r", capture, *timeline_flags]), objects, what, single_stream)
+    check_against_console(run([trace, "-r", capture, "-t", "--whole-texts", *console_flags]), objects, what, tables,
+                          single_stream)
+    check_timeline(run([trace, "-r", capture, "-tttt", *console_flags]), objects, what, single_stream)
     check_raw(objects, what, "-x" in flags)
     print(f"json_check: {what}: {len(objects)} lines agree")
 

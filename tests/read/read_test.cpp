@@ -3,8 +3,12 @@
 // standard input, and every way a file, an option or an output can fail.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,9 +24,10 @@ const std::filesystem::path kSample = VESTREL_SAMPLE_CAPTURE;
 const std::filesystem::path kGolden = VESTREL_GOLDEN_DIR;
 
 const std::string kUsageHint =
-    "Usage: vestrel-trace [-CDhsuUVx] [-t | -tt] [-c COUNT] [-i DEVICE | -r FILE] [-l LOGFILE] [-p PORT]... "
-    "[-w FILE] [--json] [--single-stream] [--reassembly-memory SIZE] [EXPRESSION]\nTry 'vestrel-trace --help' for "
-    "more.\n";
+    "Usage: vestrel-trace [-DhlnpqUvVxX] [-t...] [-B KiB] [-c COUNT] [-C MB] [-G SECONDS] [-i DEVICE | -r FILE]\n"
+    "       [-s SNAPLEN] [-w FILE] [-W COUNT] [-Y EXPRESSION] [-Z USER] [--port PORT]... [--log FILE]\n"
+    "       [--json] [--stats] [--single-stream] [--whole-texts] [--reassembly-memory SIZE] [EXPRESSION]\n"
+    "Try 'vestrel-trace --help' for more.\n";
 
 ChildResult readCapture(std::vector<std::string> arguments, std::optional<std::filesystem::path> input = {}) {
   return runProgram({kReader, std::move(arguments), std::move(input)});
@@ -45,7 +50,7 @@ TEST(SampleSession, PrintsTheReviewedOutput) {
 
 TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
   const ScratchDirectory scratch;
-  const ChildResult result = readCapture({"-u", "-s", "-l", scratch / "session.log", "-r", kSample});
+  const ChildResult result = readCapture({"-v", "--log", scratch / "session.log", "-r", kSample});
   expectClean(result);
   EXPECT_EQ(result.output, golden("chat-session-full.txt"));
   EXPECT_EQ(readFile(scratch / "session.log"), golden("chat-session.log"));
@@ -55,7 +60,7 @@ TEST(SampleSession, WithEveryOptionPrintsTheReviewedOutputAndLog) {
 TEST(SampleSession, ReadmeExcerptIsRealOutput) {
   const std::string readme = readFile(VESTREL_README);
   const std::string opening =
-      "Real output of `build/vestrel-trace -r samples/chat-session.pcap` (an excerpt):\n\n```\n";
+      "Real output of `TZ=UTC build/vestrel-trace -r samples/chat-session.pcap` (an excerpt):\n\n```\n";
   const size_t start = readme.find(opening);
   ASSERT_NE(start, std::string::npos);
   const size_t from = start + opening.size();
@@ -112,7 +117,7 @@ TEST_P(EveryLinkLayer, DecodesToTheSameOutputAndLog) {
   const ChildResult plain = readCapture({"-r", capture});
   expectClean(plain);
   EXPECT_EQ(plain.output, golden("chat-session.txt"));
-  const ChildResult full = readCapture({"-us", "-l", scratch / "log", "-r", capture});
+  const ChildResult full = readCapture({"--unknown", "--log", scratch / "log", "-r", capture});
   expectClean(full);
   EXPECT_EQ(full.output, golden("chat-session-full.txt"));
   EXPECT_EQ(readFile(scratch / "log"), golden("chat-session.log"));
@@ -276,11 +281,11 @@ INSTANTIATE_TEST_SUITE_P(
                 sampleWithLinkType(9),
                 "vestrel-trace: @: link type PPP (PPP) is not supported\n"},
         Refusal{"LogCannotBeOpened",
-                {"-l", "/nonexistent/dir/t.log", "-r", "@"},
+                {"--log", "/nonexistent/dir/t.log", "-r", "@"},
                 readFile(kSample),
                 "vestrel-trace: /nonexistent/dir/t.log: No such file or directory\n"},
         Refusal{"LogIsTheCapture",
-                {"-l", "@", "-r", "@"},
+                {"--log", "@", "-r", "@"},
                 readFile(kSample),
                 "vestrel-trace: @: is the capture file being read; not written\n"},
         Refusal{"SavedFramesOverTheCapture",
@@ -288,26 +293,77 @@ INSTANTIATE_TEST_SUITE_P(
                 readFile(kSample),
                 "vestrel-trace: @: is the capture file being read; not written\n"},
         Refusal{"SavedFramesIntoTheLog",
-                {"-r", kSample.string(), "-l", "@", "-w", "@"},
+                {"-r", kSample.string(), "--log", "@", "-w", "@"},
                 "",
-                "vestrel-trace: @: is the log file (-l) as well; -w needs a file of its own\n"},
+                "vestrel-trace: @: is the log file (--log) as well; -w needs a file of its own\n"},
         Refusal{"BadFilterExpression",
                 {"-r", "@", "tcp", "porrt", "1"},
                 readFile(kSample),
                 "vestrel-trace: can't parse filter expression: syntax error\n"},
-        Refusal{"UnknownOption", {"-y", "-r", "@"}, "", "vestrel-trace: unknown option -y\n" + kUsageHint},
+        Refusal{"UnknownOption", {"-k", "-r", "@"}, "", "vestrel-trace: unknown option -k\n" + kUsageHint},
         Refusal{
             "UnknownLongOption", {"--bogus", "-r", "@"}, "", "vestrel-trace: unknown option --bogus\n" + kUsageHint},
-        Refusal{"LogWithoutValue", {"-r", "@", "-l"}, "", "vestrel-trace: option -l needs a value\n" + kUsageHint},
+        Refusal{
+            "LogWithoutValue", {"-r", "@", "--log"}, "", "vestrel-trace: option --log needs a value\n" + kUsageHint},
         Refusal{"PortOutOfRange",
-                {"-p", "65536"},
+                {"--port", "65536"},
                 "",
-                "vestrel-trace: -p: '65536' is not a port number (1 to 65535)\n" + kUsageHint},
-        Refusal{"PortZero", {"-p", "0"}, "", "vestrel-trace: -p: '0' is not a port number (1 to 65535)\n" + kUsageHint},
+                "vestrel-trace: --port: '65536' is not a port number (1 to 65535)\n" + kUsageHint},
+        Refusal{"PortZero",
+                {"--port=0"},
+                "",
+                "vestrel-trace: --port: '0' is not a port number (1 to 65535)\n" + kUsageHint},
         Refusal{"CountNotANumber",
                 {"-c", "5x"},
                 "",
                 "vestrel-trace: -c: '5x' is not a count of messages (1 or more)\n" + kUsageHint},
+        Refusal{"SnapshotLength",
+                {"-s", "x"},
+                "",
+                "vestrel-trace: -s: 'x' is not a snapshot length (0 for the largest, 262144)\n" + kUsageHint},
+        Refusal{"BufferSize", {"-B", "0"}, "", "vestrel-trace: -B: '0' is not a buffer size in KiB\n" + kUsageHint},
+        Refusal{"FileSize",
+                {"-w", "@", "-C", "1T"},
+                "",
+                "vestrel-trace: -C: '1T' is not a file size (millions of bytes, or with K, M or G)\n" + kUsageHint},
+        Refusal{"Seconds",
+                {"-G", "-5"},
+                "",
+                "vestrel-trace: -G: '-5' is not a number of seconds (1 or more)\n" + kUsageHint},
+        Refusal{
+            "FileCount", {"-W", "x"}, "", "vestrel-trace: -W: 'x' is not a number of files (1 or more)\n" + kUsageHint},
+        Refusal{"RotationWithoutFile",
+                {"-C", "1", "-r", "@"},
+                "",
+                "vestrel-trace: -C, -G and -W rotate the files of -w FILE; give -w\n" + kUsageHint},
+        Refusal{"RingWithoutRotation", {"-w", "@", "-W", "3"}, "", "vestrel-trace: -W needs -C or -G\n" + kUsageHint},
+        Refusal{"RotatedStandardOutput",
+                {"-w", "-", "-G", "60"},
+                "",
+                "vestrel-trace: -C and -G rotate files; standard output (-w -) cannot be rotated\n" + kUsageHint},
+        Refusal{"SixTimeLetters",
+                {"-ttt", "-ttt"},
+                "",
+                "vestrel-trace: -tttttt: only -t, -tt, -ttt, -tttt and -ttttt are supported\n" + kUsageHint},
+        Refusal{
+            "TcpdumpLetter", {"-nA"}, "", "vestrel-trace: option -A is not supported by vestrel-trace\n" + kUsageHint},
+        Refusal{"TcpdumpLetterWithValue",
+                {"-yEN10MB", "-r", "@"},
+                "",
+                "vestrel-trace: option -y is not supported by vestrel-trace\n" + kUsageHint},
+        Refusal{"TcpdumpLongOption",
+                {"--time-stamp-precision=nano"},
+                "",
+                "vestrel-trace: option --time-stamp-precision is not supported by vestrel-trace\n" + kUsageHint},
+        Refusal{"ValueForAFlag", {"--help=x"}, "", "vestrel-trace: --help=x: --help takes no value\n" + kUsageHint},
+        Refusal{"Ambiguous",
+                {"--s"},
+                "",
+                "vestrel-trace: option --s is ambiguous: --single-stream, --stats, --snapshot-length\n" + kUsageHint},
+        Refusal{"NoSuchUser",
+                {"-Z", "no-such-user", "-r", "@"},
+                readFile(kSample),
+                "vestrel-trace: cannot give up root privileges: -Z: no user named 'no-such-user'\n"},
         Refusal{"FileAndDevice",
                 {"-r", "@", "-i", "lo"},
                 "",
@@ -347,7 +403,7 @@ TEST(Outputs, LiveProgramReportsAFullStandardOutput) {
 }
 
 TEST(Outputs, FullLogIsReportedOnceAndFailsTheRun) {
-  const ChildResult result = readCapture({"-l", "/dev/full", "-r", kSample});
+  const ChildResult result = readCapture({"--log", "/dev/full", "-r", kSample});
   EXPECT_EQ(result.status, "exit 1");
   const std::string failure =
       "Error: Unable to write to log file /dev/full (No space left on device); logging stopped.\n";
@@ -367,7 +423,7 @@ TEST(Outputs, ReaderThatLeftEndsTheReadingQuietly) {
   EXPECT_EQ(result.errors, "");
 }
 
-// `-l >(head -c 100)`: the log's reader leaves; the console goes on.
+// `--log >(head -c 100)`: the log's reader leaves; the console goes on.
 TEST(Outputs, LogPipeWhoseReaderLeftIsReported) {
   const ScratchDirectory scratch;
   const auto capture = scratch / "capture";
@@ -377,7 +433,7 @@ TEST(Outputs, LogPipeWhoseReaderLeftIsReported) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   test::ChildProcess reader;
   ASSERT_TRUE(reader.start("/usr/bin/head", {"-c", "100", fifo}));
-  const ChildResult result = readCapture({"-l", fifo, "-r", capture});
+  const ChildResult result = readCapture({"--log", fifo, "-r", capture});
   EXPECT_EQ(reader.finish(test::Millis(5000)).status, "exit 0");
   EXPECT_EQ(result.status, "exit 1");
   const std::string failure =
@@ -405,7 +461,7 @@ TEST(Outputs, HelpAndVersionGoToStandardOutput) {
   const ChildResult help = readCapture({"-h"});
   expectClean(help);
   EXPECT_TRUE(help.output.starts_with("Usage: vestrel-trace [OPTIONS] [FILTER EXPRESSION]\n")) << help.output;
-  for (const char* option : {"-u ", "-s ", "-l LOGFILE ", "-r FILE ", "-i DEVICE ", "-h, --help", "-V, --version"}) {
+  for (const char* option : {"-v ", "-u ", "--whole-texts ", "--log FILE ", "-r FILE ", "-i DEVICE ", "-h ", "-V "}) {
     EXPECT_NE(help.output.find(std::string("\n  ") + option), std::string::npos) << option;
   }
   const ChildResult version = readCapture({"--version"});
@@ -431,8 +487,8 @@ TEST(Selection, PortsAndExpressionPickTheFramesShownAndSaved) {
   writeFile(scratch / "moved", sample);
   EXPECT_EQ(readCapture({"-r", scratch / "moved", "-w", scratch / "saved"}).status, "exit 0");
   EXPECT_EQ(recordStarts(readFile(scratch / "saved")).size(), recordStarts(sample).size() - 1);
-  EXPECT_EQ(readCapture({"-p", "7000", "-r", kSample}).output, "") << "-p replaces the chat port";
-  const ChildResult one = readCapture({"-C", "-r", kSample, "port", "61023"});
+  EXPECT_EQ(readCapture({"--port", "7000", "-r", kSample}).output, "") << "--port replaces the chat port";
+  const ChildResult one = readCapture({"-t", "-r", kSample, "port", "61023"});
   EXPECT_GT(one.output.size(), 1000U);
   for (size_t at = 0; at < one.output.size(); at = one.output.find('\n', at) + 1) {
     const bool continuation = one.output[at] == ' ';
@@ -440,11 +496,17 @@ TEST(Selection, PortsAndExpressionPickTheFramesShownAndSaved) {
   }
 }
 
+// The sample's console up to its messageCount-th message and the lines of
+// that message: nothing follows once -c has its count.
 std::string firstMessages(size_t messageCount) {
   std::string all = golden("chat-session.txt");
   size_t messages = 0;
   for (size_t at = 0; at < all.size(); at = all.find('\n', at) + 1) {
-    if (all[at] != '\t' && ++messages > messageCount) return all.substr(0, at);
+    if (all[at] == ' ') continue;
+    if (messages == messageCount) return all.substr(0, at);
+    const size_t lineEnd = all.find('\n', at);
+    const std::string_view line(all.data() + at, lineEnd - at);
+    if (line.find(" Sent -> [") != std::string::npos || line.find(" Rcvd -> [") != std::string::npos) ++messages;
   }
   return all;
 }
@@ -455,62 +517,125 @@ TEST(Count, StopsAfterThatManyMessages) {
   EXPECT_EQ(result.output, firstMessages(3));
 }
 
-struct PrefixCase {
+// What a command line must print: the first lines of the sample's output.
+struct CommandLine {
   const char* name;
   std::vector<std::string> options;
-  std::string firstLines;  // the output's first two lines
+  std::string firstLines;
 };
 
-void PrintTo(const PrefixCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const CommandLine& c, std::ostream* out) { *out << c.name; }
 
-class Prefixes : public ::testing::TestWithParam<PrefixCase> {};
+class CommandLines : public ::testing::TestWithParam<CommandLine> {};
 
-// In front of every line of a message, padded to a tab stop, so that the
-// continuation lines keep their place under the details.
-TEST_P(Prefixes, StandInFrontOfEveryLine) {
+TEST_P(CommandLines, PrintWhatTheyAskFor) {
   std::vector<std::string> arguments = GetParam().options;
-  for (const char* argument : {"-c", "1", "-r"}) arguments.emplace_back(argument);
+  for (const char* argument : {"-c", "2", "-r"}) arguments.emplace_back(argument);
   arguments.push_back(kSample);
-  ProgramRun run{kReader, arguments};
-  run.setup.environment = {{"TZ", "UTC"}};
-  const ChildResult result = runProgram(run);
+  const ChildResult result = readCapture(arguments);
   expectClean(result);
-  const size_t secondEnd = result.output.find('\n', result.output.find('\n') + 1);
-  EXPECT_EQ(result.output.substr(0, secondEnd + 1), GetParam().firstLines);
+  EXPECT_EQ(result.output.substr(0, GetParam().firstLines.size()), GetParam().firstLines);
 }
 
+const std::string kOpened = "192.0.2.10:50412 Conn -> opened to 198.51.100.20:6112, protocol byte 0x01\n";
+const std::string kFirstLine = "192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:      0\n";
+const std::string kSecondLine = std::string(56, ' ') + "Platform ID:      IX86\n";
+// In the local time of day, the default, continuation lines under the details.
+const std::string kDefault =
+    "10:00:00.038225 " + kOpened + "10:00:00.038320 " + kFirstLine + std::string(16, ' ') + kSecondLine;
+
 INSTANTIATE_TEST_SUITE_P(
-    Options, Prefixes,
-    ::testing::Values(PrefixCase{"Time",
-                                 {"-t"},
-                                 "10:00:00.038320 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
-                                 "                \t\t\t\t       Platform ID:\t IX86\n"},
-                      PrefixCase{
-                          "DateAndTime",
-                          {"-tt"},
-                          "2026-12-07 10:00:00.038320      Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"
-                          "                                \t\t\t\t       Platform ID:\t IX86\n"},
-                      PrefixCase{"ClientEndAndConnectionLines",
-                                 {"-C"},
-                                 "192.0.2.10:50412        Conn -> opened to 198.51.100.20:6112, protocol byte 0x01\n"
-                                 "192.0.2.10:50412        Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n"}),
+    Options, CommandLines,
+    ::testing::Values(
+        CommandLine{"Default", {}, kDefault}, CommandLine{"NoTime", {"-t"}, kOpened + kFirstLine + kSecondLine},
+        CommandLine{"Epoch", {"-tt"}, "1796637600.038225 " + kOpened + "1796637600.038320 " + kFirstLine},
+        CommandLine{"SincePrevious",
+                    {"-ttt", "-q"},
+                    " 00:00:00.000000 " + kOpened +
+                        " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
+                        " 00:00:00.041000 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
+        CommandLine{"DateAndTime", {"-tttt"}, "2026-12-07 10:00:00.038225 " + kOpened},
+        CommandLine{"SinceFirst",
+                    {"-ttttt", "-q"},
+                    " 00:00:00.000000 " + kOpened +
+                        " 00:00:00.000095 192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"
+                        " 00:00:00.041095 192.0.2.10:50412 Rcvd -> [0x25] SID_PING\n"},
+        CommandLine{"SummaryOnly", {"-q", "-t"}, kOpened + "192.0.2.10:50412 Sent -> [0x50] SID_AUTH_INFO\n"},
+        // Accepted, and nothing to change when a file is read.
+        CommandLine{
+            "HabitsOfTcpdump", {"-n", "-nn", "-p", "-l", "-U", "-s", "0", "-B", "1024", "--immediate-mode"}, kDefault},
+        CommandLine{"SharedStream",
+                    {"--single-stream"},
+                    "Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:\t 0\n\t\t\t\t       Platform ID:\t 68XI\n"},
+        CommandLine{"SharedStreamWithTime",
+                    {"--single-stream", "-tttt"},
+                    "2026-12-07 10:00:00.038320 Sent -> [0x50] SID_AUTH_INFO        -> Protocol ID:      0\n" +
+                        std::string(66, ' ') + "Platform ID:      68XI\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// -x on the console: the log's dump under the message, indented with it,
-// bytes past ASCII as dots, the empty line after it empty.
+// -X on the console: the log's dump under the message, indented with it,
+// bytes past ASCII as dots, the empty line after it empty; -x the same
+// without the characters.
 TEST(HexOnTheConsole, FollowsTheMessageUnderItsPrefix) {
-  ProgramRun run{kReader, {"-x", "-t", "-c", "1", "-r", kSample}};
-  run.setup.environment = {{"TZ", "UTC"}};
-  const ChildResult result = runProgram(run);
-  expectClean(result);
-  const std::string indent(16, ' ');
-  EXPECT_TRUE(
-      result.output.ends_with("Country Name:\t United States\n" + indent + "Sent packet 0x50, Length 58:\n" + indent +
-                              "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57 .P:.....68XIPX3W\n" + indent +
-                              "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00 ....SUne....,...\n" + indent +
-                              "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74 ........USA.Unit\n" + indent +
-                              "0030 65 64 20 53 74 61 74 65 73 00                   ed States.\n\n"))
-      << result.output;
+  const std::string indent(17, ' ');
+  const std::string heading = "Country Name:     United States\n" + indent + "Sent packet 0x50, Length 58:\n" + indent;
+  const ChildResult text = readCapture({"-X", "-t", "-c", "1", "-r", kSample});
+  expectClean(text);
+  EXPECT_TRUE(text.output.ends_with(heading +
+                                    "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57 .P:.....68XIPX3W\n" + indent +
+                                    "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00 ....SUne....,...\n" + indent +
+                                    "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74 ........USA.Unit\n" + indent +
+                                    "0030 65 64 20 53 74 61 74 65 73 00                   ed States.\n\n"))
+      << text.output;
+  const ChildResult bytes = readCapture({"-x", "-t", "-c", "1", "-r", kSample});
+  expectClean(bytes);
+  EXPECT_TRUE(bytes.output.ends_with(heading + "0000 FF 50 3A 00 00 00 00 00 36 38 58 49 50 58 33 57\n" + indent +
+                                     "0010 1C 00 00 00 53 55 6E 65 C0 00 02 0A 2C 01 00 00\n" + indent +
+                                     "0020 09 04 00 00 09 04 00 00 55 53 41 00 55 6E 69 74\n" + indent +
+                                     "0030 65 64 20 53 74 61 74 65 73 00\n\n"))
+      << bytes.output;
+}
+
+// -w -: standard output carries the frames, the very file -w FILE writes,
+// and nothing else.
+TEST(SavedFrames, StandardOutputCarriesOnlyTheFrames) {
+  const ScratchDirectory scratch;
+  ASSERT_EQ(readCapture({"-r", kSample, "-w", scratch / "saved"}).status, "exit 0");
+  const ChildResult piped = readCapture({"-r", kSample, "-w", "-", "--json"});
+  expectClean(piped);
+  EXPECT_EQ(piped.output, readFile(scratch / "saved"));
+}
+
+}  // namespace
+}  // namespace vestrel::read
+
+namespace vestrel::read {
+namespace {
+
+// tcpdump -w - | vestrel-trace -r -, ended by Ctrl-C while it waits for
+// more: every message read so far, and an end without error.
+TEST(StandardInput, CtrlCWhileReadingAPipeEndsCleanly) {
+  const ScratchDirectory scratch;
+  const auto fifo = scratch / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Held open for writing ("r+": read and write, so opening does not wait
+  // for a reader), so the reader never sees the end of the pipe.
+  const std::unique_ptr<FILE, int (*)(FILE*)> writer(std::fopen(fifo.c_str(), "r+"), &std::fclose);
+  ASSERT_NE(writer, nullptr);
+  const std::string sample = readFile(kSample);
+  ASSERT_EQ(std::fwrite(sample.data(), 1, sample.size(), writer.get()), sample.size());
+  ASSERT_EQ(std::fflush(writer.get()), 0);
+  test::ChildProcess reader;
+  test::ChildSetup utc;
+  utc.environment = {{"TZ", "UTC"}};
+  ASSERT_TRUE(reader.start(kReader, {"-l", "-r", "-"}, fifo, utc));
+  const std::string expected = golden("chat-session.txt");
+  const std::string lastLine = expected.substr(expected.rfind('\n', expected.size() - 2) + 1);
+  EXPECT_TRUE(reader.waitForOutputText(lastLine, test::Millis(5000)));
+  const ChildResult result = reader.stop(SIGINT, test::Millis(5000));
+  EXPECT_EQ(result.status, "exit 0");
+  EXPECT_EQ(result.output, expected);
+  EXPECT_EQ(result.errors, "");
 }
 
 }  // namespace

@@ -44,7 +44,10 @@ ChildResult runIntoGonePipe(const ProgramRun& run) {
 
 }  // namespace
 
-ChildResult runProgram(const ProgramRun& run) {
+// The reviewed outputs show their times in UTC, whatever the machine's zone.
+ChildResult runProgram(const ProgramRun& given) {
+  ProgramRun run = given;
+  run.setup.environment.insert(run.setup.environment.begin(), {"TZ", "UTC"});
   if (run.outputReaderGone) return runIntoGonePipe(run);
   if (run.output) return runIntoFile(run, *run.output);
   return test::ChildProcess::run(run.program, run.arguments, run.input.value_or("/dev/null"), kTimeout, run.setup);

@@ -28,6 +28,6 @@ struct ProgramRun {
   test::ChildSetup setup;
 };
 
-ChildResult runProgram(const ProgramRun& run);
+ChildResult runProgram(const ProgramRun& given);
 
 }  // namespace vestrel::read

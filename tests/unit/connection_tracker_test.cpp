@@ -213,8 +213,7 @@ std::string shown(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {
     const bool otherPort = line.size() > 6 && line[5] == ' ' && std::isdigit(static_cast<unsigned char>(line[0]));
-    text += "127.0.0.1:" + (otherPort ? line.substr(0, 5) : "40000") + "         " +
-            (otherPort ? line.substr(6) : line) + "\n";
+    text += "127.0.0.1:" + (otherPort ? line.substr(0, 5) : "40000") + " " + (otherPort ? line.substr(6) : line) + "\n";
   }
   return text;
 }
@@ -363,8 +362,8 @@ INSTANTIATE_TEST_SUITE_P(
               {kMidway, "Sent -> (2 bytes skipped to the next message)", kPing1Line, kPing2Line}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// With -C: the client end in front of every line, continuation lines kept
-// under the details, and a line for each change of the connection.
+// The client end and one blank in front of every line, continuation lines
+// kept under the details, and a line for each change of the connection.
 TEST(TrackerLines, ConnectionLinesAndAlignedContinuations) {
   TrackerRun run(true);
   const Bytes channels = msg(
@@ -374,14 +373,13 @@ TEST(TrackerLines, ConnectionLinesAndAlignedContinuations) {
             {false, kServerStart + 1 + static_cast<uint32_t>(channels.size()), {}, kFin}});
   run.feed({{true, 7, kPing1, kAck, 40009}}, kIdleSeconds + 1);
   run.tracker.finish();
-  const std::string client = "127.0.0.1:40000         ";
-  EXPECT_EQ(run.output.text(),
-            client + "Conn -> opened to 127.0.0.1:6112, protocol byte 0x01\n" + client +
-                "Rcvd -> [0x0B] SID_GETCHANNELLIST   -> Channels: A, B, C, D,\n" + std::string(client.size(), ' ') +
-                "\t\t\t\t       E.\n" + client + "Sent -> (3 bytes lost)\n" + client + kSent2 + client +
-                "Conn -> closed (FIN)\n" +
-                "127.0.0.1:40009         Conn -> to 127.0.0.1:6112, open before the capture began\n" +
-                "127.0.0.1:40009         " + kSent1);
+  const std::string client = "127.0.0.1:40000 ";
+  EXPECT_EQ(run.output.text(), client + "Conn -> opened to 127.0.0.1:6112, protocol byte 0x01\n" + client +
+                                   "Rcvd -> [0x0B] SID_GETCHANNELLIST   -> Channels: A, B, C, D,\n" +
+                                   std::string(client.size() + 39, ' ') + "E.\n" + client + "Sent -> (3 bytes lost)\n" +
+                                   client + kSent2 + client + "Conn -> closed (FIN)\n" +
+                                   "127.0.0.1:40009 Conn -> to 127.0.0.1:6112, open before the capture began\n" +
+                                   "127.0.0.1:40009 " + kSent1);
 }
 
 }  // namespace

@@ -225,6 +225,7 @@ struct DropCase {
   Quirks quirks;
   std::optional<std::string> message;  // nothing: the drop succeeds
   std::optional<ProcessState> end;     // checked when given
+  std::string user;                    // -Z: the user named
 };
 
 void PrintTo(const DropCase& c, std::ostream* out) { *out << c.name; }
@@ -236,7 +237,7 @@ class PrivilegeDrop : public ::testing::TestWithParam<DropCase> {};
 TEST_P(PrivilegeDrop, EndsInTheExpectedStateOrSaysWhichStepFailed) {
   const DropCase& c = GetParam();
   SimulatedSystem system(c.start, c.environment, c.users, c.failingCall, c.failure, c.quirks);
-  EXPECT_EQ(giveUpPrivileges(system), c.message);
+  EXPECT_EQ(giveUpPrivileges(system, c.user), c.message);
   if (c.end) {
     EXPECT_EQ(system.state(), *c.end);
   }
@@ -308,6 +309,29 @@ INSTANTIATE_TEST_SUITE_P(
 
 const std::string kRootFailure = "cannot give up root privileges: ";
 const std::string kCapabilityFailure = "cannot give up capabilities: ";
+
+// -Z: the user named wins over sudo's; root named keeps root, as tcpdump
+// does; no one but root becomes another user.
+INSTANTIATE_TEST_SUITE_P(
+    NamedUser, PrivilegeDrop,
+    ::testing::Values(DropCase{.name = "NamedOverSudo",
+                               .environment = sudo("1000", "1000"),
+                               .end = droppedTo(1234, 1234, {1234, 27, 100}),
+                               .user = "alice"},
+                      DropCase{.name = "RootKeepsRoot", .users = {{{"root", 0, 0}, {}}}, .end = kRoot, .user = "root"},
+                      DropCase{.name = "Unknown",
+                               .message = kRootFailure + "-Z: no user named 'mallory'",
+                               .end = kRoot,
+                               .user = "mallory"},
+                      DropCase{.name = "UserBecomesNoOneElse",
+                               .start = kUserWithFileCapabilities,
+                               .message = kCapabilityFailure + "-Z alice: only root can become another user",
+                               .user = "alice"},
+                      DropCase{.name = "UserNamingItself",
+                               .start = kUserWithFileCapabilities,
+                               .end = withoutCapabilities(kUserWithFileCapabilities),
+                               .user = "bob"}),
+    [](const auto& info) { return caseName(info); });
 
 // Each step of root's drop failing in turn, with the system's reason.
 INSTANTIATE_TEST_SUITE_P(
