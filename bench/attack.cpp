@@ -6,7 +6,7 @@
 //   vestrel-attack ATTACK --output FILE --errors FILE [--replay CAPTURE] -- COMMAND...
 //
 // COMMAND is the capture to watch, printing each line behind the client
-// end of its connection (vestrel-trace -i lo -C -s -U). It is started with
+// end of its connection (vestrel-trace -i lo -t -U). It is started with
 // its standard output into a pipe that is read as it comes and copied to
 // --output, its standard error into --errors. Once it says it is
 // listening, the chat opens (both ends here, TCP_NODELAY, one segment a

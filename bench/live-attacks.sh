@@ -24,7 +24,7 @@ if [ "${1:-}" = --inside ]; then
     replay=""
     [ -n "${6:-}" ] && replay="--replay $6"
     # shellcheck disable=SC2086
-    exec timeout 300 "$5" "$attack" $replay --output "$work/out" --errors "$work/err" -- "$4" -i lo -C -s -U
+    exec timeout 300 "$5" "$attack" $replay --output "$work/out" --errors "$work/err" -- "$4" -i lo -t -U
 fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -73,7 +73,7 @@ row() {
 # What the replayed capture shows live, all but the chat's lines, against
 # what vestrel-trace shows reading the same file; the end reports too.
 same_as_file() {
-    "$trace" -C -s -r "$1" >"$work/file.out" 2>"$work/file.err" || return 1
+    "$trace" -t -r "$1" >"$work/file.out" 2>"$work/file.err" || return 1
     grep -v '^127\.0\.0\.1:' "$out" | cmp -s - "$work/file.out" &&
         grep -v 'listening on\|frames dropped' "$err" | cmp -s - "$work/file.err"
 }

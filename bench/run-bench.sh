@@ -343,7 +343,7 @@ live_attacks() {
     live_section "Live: attacks on vestrel-trace beside a real chat" || return 0
     say "bench/live-attacks.sh: in a network namespace of its own, a chat on 127.0.0.1:6112 (a chat command answered by" \
         "a chat event, or a ping by a ping, one segment each) while vestrel-attack puts the attack on lo; vestrel-trace" \
-        "-i lo -C -s -U captures. Replays send vestrel-gen's capture as fast as it goes, the chat exchanging every 10 ms;" \
+        "-i lo -t -U captures. Replays send vestrel-gen's capture as fast as it goes, the chat exchanging every 10 ms;" \
         "the other attacks carry the live chat's ports and sequence numbers with valid checksums, so the kernel answers" \
         "them as a server would. Delay: from the client's write to the message's line on vestrel-trace's output."
     say ""
