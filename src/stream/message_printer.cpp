@@ -409,7 +409,7 @@ void MessagePrinter::stopLogging() {
 }
 
 void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
-  if (log == nullptr || writeHexDump(log, message, directionText(sent))) return;
+  if (log == nullptr || logBlocks_.write(log, message, directionText(sent))) return;
   stopLogging();
 }
 
@@ -515,7 +515,7 @@ void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const Conne
 }
 
 void MessagePrinter::flush() {
-  if (log != nullptr && std::fflush(log) != 0) stopLogging();
+  if (log != nullptr && !logBlocks_.flush(log)) stopLogging();
   flushConsole();
 }
 

@@ -14,6 +14,7 @@
 
 #include "decode/display_settings.h"
 #include "decode/message_reader.h"
+#include "output/hex_dump.h"
 #include "output/json_text.h"
 #include "output/owned_file.h"
 #include "stream/connection_events.h"
@@ -125,6 +126,7 @@ class MessagePrinter final : public ConnectionEvents {
   // messages mostly come in runs.
   std::optional<ConnectionKey> described_;
   std::string connectionText_;
+  HexDumpLog logBlocks_;
 };
 
 const char* directionText(bool sent);
