@@ -210,12 +210,12 @@ struct TraceRun {
   pcap_t* capture = nullptr;
   PcapRecordReader* records = nullptr;  // when the program reads the file itself
   const FrameFilter* filter = nullptr;
-  FrameSaver* saver = nullptr;  // -w
-  uint64_t frames = 0;          // that passed the filter
-  bool saverStopped = false;    // an error, or -G's file limit
+  FrameSaver* saver = nullptr;           // -w
   Monitor* shared = nullptr;             // --single-stream
   ConnectionTracker* tracker = nullptr;  // otherwise
   MessagePrinter* printer = nullptr;
+  uint64_t frames = 0;        // that passed the filter
+  bool saverStopped = false;  // an error, or -G's file limit
 };
 
 // NOLINTNEXTLINE(readability-non-const-parameter): the library's callback type
@@ -349,6 +349,14 @@ bool startSaving(FrameSaver& saver, const Source& source, const OutputSettings& 
   return true;
 }
 
+// The last frames out; what stopped the saving, said.
+bool finishSaving(FrameSaver& saver, const SaveSettings& settings) {
+  const bool written = saver.flush();
+  if (!written) sayError(saver.error());
+  if (saver.limitReached()) sayError("Maximum file limit reached: " + std::to_string(settings.fileCount));
+  return written;
+}
+
 }  // namespace
 
 int runTrace(TraceSettings& settings) {
@@ -392,15 +400,13 @@ int runTrace(TraceSettings& settings) {
   MessagePrinter printer(output, settings.print);
   ConnectionTracker tracker(printer, settings.ports, {.totalHeldMemory = settings.heldMemory});
   tracker.linkLayer = *linkLayer;
-  TraceRun run{source.capture.get(),
-               source.records.get(),
-               &source.filter,
-               saver ? &*saver : nullptr,
-               0,
-               false,
-               settings.singleStream ? &shared : nullptr,
-               settings.singleStream ? nullptr : &tracker,
-               settings.singleStream ? &shared.printer : &printer};
+  TraceRun run{.capture = source.capture.get(),
+               .records = source.records.get(),
+               .filter = &source.filter,
+               .saver = saver ? &*saver : nullptr,
+               .shared = settings.singleStream ? &shared : nullptr,
+               .tracker = settings.singleStream ? nullptr : &tracker,
+               .printer = settings.singleStream ? &shared.printer : &printer};
   run.printer->flushEachMessage = settings.lineBuffered;
   run.printer->setLimit(settings.count);
   MessageStats stats;
@@ -419,9 +425,7 @@ int runTrace(TraceSettings& settings) {
     sayError(source.name + ": " + readError(source));
     ok = false;
   }
-  if (saver && !saver->flush()) ok = false;
-  if (saver && !saver->error().empty()) sayError(saver->error());
-  if (saver && saver->limitReached()) sayError("Maximum file limit reached: " + std::to_string(settings.save.fileCount));
+  if (saver && !finishSaving(*saver, settings.save)) ok = false;
   warnOfDamage(source.name, tracker.counts(), shared.cutSegments);
   reportRun(run, source, tracker.counts(), settings.singleStream);
   // A log that failed was reported on the console when it failed.

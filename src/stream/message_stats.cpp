@@ -24,7 +24,6 @@ std::string localDateTime(const timeval& time) {
   return text + fraction;
 }
 
-
 }  // namespace
 
 void MessageStats::countConnection(ConnectionTally& tally, bool sent, const timeval& time) {
@@ -33,8 +32,7 @@ void MessageStats::countConnection(ConnectionTally& tally, bool sent, const time
   ++(sent ? tally.sent : tally.received);
 }
 
-void MessageStats::count(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection,
-                         const timeval& time) {
+void MessageStats::count(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection, const timeval& time) {
   Tally& tally = perId_[sent ? 1 : 0][id];
   ++tally.messages;
   tally.bytes += length;
@@ -67,8 +65,8 @@ void MessageStats::printConnectionRow(const std::string& client, const std::stri
 }
 
 void MessageStats::printTable(DecoderSet names) const {
-  consolePrint("\nMessages by id and direction:\n%-4s  %-28s %-9s %10s %12s\n", "id", "name", "direction",
-               "messages", "bytes");
+  consolePrint("\nMessages by id and direction:\n%-4s  %-28s %-9s %10s %12s\n", "id", "name", "direction", "messages",
+               "bytes");
   Tally total;
   for (const bool sent : {true, false}) {
     for (size_t id = 0; id < 256; ++id) {

@@ -67,8 +67,9 @@ class TraceLiveTest : public PrivateNetworkTest {
   // the output here, so that the cases see the messages alone.
   ProcessResult stop() {
     ProcessResult result = trace_.stop(SIGINT);
-    const std::regex report(R"(\d+ packets? captured\n\d+ packets? received by filter\n\d+ packets? dropped by kernel\n)"
-                            R"(\d+ messages? shown\n\d+ connections?\n(\d+ bytes? .*\n){3}$)");
+    const std::regex report(
+        R"(\d+ packets? captured\n\d+ packets? received by filter\n\d+ packets? dropped by kernel\n)"
+        R"(\d+ messages? shown\n\d+ connections?\n(\d+ bytes? .*\n){3}$)");
     std::smatch found;
     EXPECT_TRUE(std::regex_search(result.output, found, report)) << result.output;
     if (!found.empty()) result.output.erase(static_cast<size_t>(found.position(0)));

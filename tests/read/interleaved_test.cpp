@@ -86,7 +86,8 @@ TEST_P(Interleaved, EveryConnectionShowsEachMessageOnce) {
   }
   const EndOfRun end = splitEndOfRun(shown.errors);
   EXPECT_EQ(end.problems, "");
-  EXPECT_NE(end.report.find("\n" + std::to_string(lostBytes) + (lostBytes == 0 ? " bytes lost in 0 gaps\n" : " bytes lost in 1 gap\n")),
+  EXPECT_NE(end.report.find("\n" + std::to_string(lostBytes) +
+                            (lostBytes == 0 ? " bytes lost in 0 gaps\n" : " bytes lost in 1 gap\n")),
             std::string::npos)
       << end.report;
   const LinesByClient seen = shownLines(shown.output);

@@ -633,19 +633,18 @@ TEST_P(EndOfRunReport, CountsWhatTheRunSaw) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, EndOfRunReport,
-    ::testing::Values(EndReport{"WholeFile", {}, kWholeSampleReport},
-                      EndReport{"StoppedByCount",
-                                {"-c", "3"},
-                                "6 packets captured\n3 messages shown\n1 connection\n0 bytes lost in 0 gaps\n"
-                                "0 bytes skipped looking for a message header\n0 bytes left incomplete in 0 messages\n"},
-                      EndReport{"NoFramePassesTheFilter",
-                                {"host", "192.0.2.99"},
-                                "0 packets captured\n0 messages shown\n0 connections\n0 bytes lost in 0 gaps\n"
-                                "0 bytes skipped looking for a message header\n0 bytes left incomplete in 0 messages\n"},
-                      EndReport{"SharedStreamHasNoConnections",
-                                {"--single-stream"},
-                                "66 packets captured\n56 messages shown\n"},
-                      EndReport{"FramesSavedToStandardOutput", {"-w", "-"}, kWholeSampleReport}),
+    ::testing::Values(
+        EndReport{"WholeFile", {}, kWholeSampleReport},
+        EndReport{"StoppedByCount",
+                  {"-c", "3"},
+                  "6 packets captured\n3 messages shown\n1 connection\n0 bytes lost in 0 gaps\n"
+                  "0 bytes skipped looking for a message header\n0 bytes left incomplete in 0 messages\n"},
+        EndReport{"NoFramePassesTheFilter",
+                  {"host", "192.0.2.99"},
+                  "0 packets captured\n0 messages shown\n0 connections\n0 bytes lost in 0 gaps\n"
+                  "0 bytes skipped looking for a message header\n0 bytes left incomplete in 0 messages\n"},
+        EndReport{"SharedStreamHasNoConnections", {"--single-stream"}, "66 packets captured\n56 messages shown\n"},
+        EndReport{"FramesSavedToStandardOutput", {"-w", "-"}, kWholeSampleReport}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The records of a pcap file, each with its header.
@@ -658,46 +657,55 @@ std::vector<std::string> recordsOf(const std::string& file) {
   return records;
 }
 
-// -C and -W as tcpdump names their files: each a whole pcap file no larger
-// than the size, together the frames of one -w file, the ring keeping the
-// last of them (listed here in the order they were written).
-TEST(SavedFrames, RotateBySizeAndCount) {
+// -C, -G and -W as tcpdump names their files: each a whole pcap file no
+// larger than the size, together the frames of one -w file; the ring
+// keeps the last of them, -G's limit the first (files listed in the order
+// they were last written).
+TEST(SavedFrames, RotateBySizeTimeAndCount) {
   const std::string real = std::string(VESTREL_SAMPLES_DIR) + "/real-games.pcap";
   const ScratchDirectory whole;
   ASSERT_EQ(readCapture({"-r", real, "-w", whole / "all"}).status, "exit 0");
   const std::string all = readFile(whole / "all");
   const std::vector<std::string> frames = recordsOf(all);
-  constexpr size_t kSizeLimit = 10 * 1024;
+  enum class Kept { All, Last, First };
   const struct {
     std::vector<std::string> options;
+    std::string name;                // -w
     std::vector<std::string> files;  // in the order they were last written
-  } kRows[] = {{{"-C", "10K"}, {"f", "f1", "f2", "f3"}},
-               {{"-C", "10K", "-W", "3"}, {"f1", "f2", "f0"}},
-               {{"-C", "10K", "-W", "11"}, {"f00", "f01", "f02", "f03"}},
-               {{"-C", "10K", "-W", "1"}, {"f"}},
-               {{"-C", "1"}, {"f"}}};
+    Kept kept;
+  } kRows[] = {{{"-C", "10K"}, "f", {"f", "f1", "f2", "f3"}, Kept::All},
+               {{"-C", "10K", "-W", "3"}, "f", {"f1", "f2", "f0"}, Kept::Last},
+               {{"-C", "10K", "-W", "11"}, "f", {"f00", "f01", "f02", "f03"}, Kept::All},
+               {{"-C", "10K", "-W", "1"}, "f", {"f"}, Kept::Last},
+               {{"-C", "1"}, "f", {"f"}, Kept::All},
+               // The capture's first frame came at 1796693735 s.
+               {{"-G", "5", "-W", "2"}, "g-%s", {"g-1796693735", "g-1796693740"}, Kept::First}};
   for (const auto& row : kRows) {
+    SCOPED_TRACE(row.options[0] + " " + row.options[1] + " " + row.files.back());
     const ScratchDirectory scratch;
-    // The files after the first are made once root is given up.
+    // The files of a rotation are made once root is given up.
     std::filesystem::permissions(scratch.path(), std::filesystem::perms::all);
-    std::vector<std::string> arguments{"-r", real, "-w", scratch / "f"};
+    std::vector<std::string> arguments{"-r", real, "-w", scratch / row.name};
     arguments.insert(arguments.end(), row.options.begin(), row.options.end());
     const ChildResult result = readCapture(arguments);
-    expectClean(result);
+    EXPECT_EQ(result.status, "exit 0");
+    EXPECT_EQ(splitEndOfRun(result.errors).problems,
+              row.kept == Kept::First ? "vestrel-trace: Maximum file limit reached: 2\n" : "");
     std::vector<std::string> saved;
     for (const std::string& name : row.files) {
       const std::string file = readFile(scratch / name);
       EXPECT_EQ(file.substr(0, 24), all.substr(0, 24)) << name;
-      EXPECT_LE(file.size(), row.options[1] == "1" ? all.size() : kSizeLimit) << name;
+      EXPECT_LE(file.size(), row.options[1] == "10K" ? size_t{10} * 1024 : all.size()) << name;
       for (std::string& record : recordsOf(file)) saved.push_back(std::move(record));
     }
     EXPECT_EQ(static_cast<size_t>(std::distance(std::filesystem::directory_iterator(scratch.path()), {})),
               row.files.size());
+    ASSERT_LT(size_t{0}, saved.size());
     ASSERT_LE(saved.size(), frames.size());
-    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), frames.end() - static_cast<ptrdiff_t>(saved.size())))
-        << row.options[1];
-    if (row.files.size() == 4) {
-      EXPECT_EQ(saved.size(), frames.size()) << row.options[1];
+    const auto start = row.kept == Kept::First ? frames.begin() : frames.end() - static_cast<ptrdiff_t>(saved.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), start));
+    if (row.kept == Kept::All) {
+      EXPECT_EQ(saved.size(), frames.size());
     }
   }
 }
