@@ -18,6 +18,7 @@
 #include "capture/live_device.h"
 #include "capture/pcap_records.h"
 #include "capture/privileges.h"
+#include "capture/saved_frames.h"
 #include "capture/user_files.h"
 #include "decode/output_forms.h"
 #include "output/console.h"
@@ -205,25 +206,27 @@ bool sameRegularFile(FILE* one, FILE* other) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-struct DumpCloser {
-  void operator()(pcap_dumper_t* dumper) const { pcap_dump_close(dumper); }
-};
-using OwnedDumper = std::unique_ptr<pcap_dumper_t, DumpCloser>;
-
 struct TraceRun {
   pcap_t* capture = nullptr;
   PcapRecordReader* records = nullptr;  // when the program reads the file itself
   const FrameFilter* filter = nullptr;
-  pcap_dumper_t* dumper = nullptr;
+  FrameSaver* saver = nullptr;           // -w
   Monitor* shared = nullptr;             // --single-stream
   ConnectionTracker* tracker = nullptr;  // otherwise
   MessagePrinter* printer = nullptr;
+  uint64_t frames = 0;        // that passed the filter
+  bool saverStopped = false;  // an error, or -G's file limit
 };
 
 // NOLINTNEXTLINE(readability-non-const-parameter): the library's callback type
 void handleTraceFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
   TraceRun& run = *reinterpret_cast<TraceRun*>(user);
-  if (run.dumper != nullptr) pcap_dump(reinterpret_cast<unsigned char*>(run.dumper), header, bytes);
+  if (run.saver != nullptr && !run.saver->save(*header, bytes)) {
+    run.saverStopped = true;
+    pcap_breakloop(run.capture);
+    return;
+  }
+  ++run.frames;
   const std::span<const uint8_t> frame(bytes, header->caplen);
   if (run.shared != nullptr) {
     run.printer->setFrameTime(header->ts);
@@ -240,14 +243,14 @@ void handleTraceFrame(unsigned char* user, const pcap_pkthdr* header, const unsi
 int traceEveryFrame(TraceRun& run, bool live) {
   constexpr int kFramesPerFileBatch = 1024;
   int result = 0;
-  while (!consoleReaderGone() && !run.printer->limitReached()) {
+  while (!consoleReaderGone() && !run.printer->limitReached() && !run.saverStopped) {
     result = pcap_dispatch(run.capture, live ? -1 : kFramesPerFileBatch, handleTraceFrame,
                            reinterpret_cast<unsigned char*>(&run));
     // Ctrl-C while a pipe is read interrupts the read: an end, not an error.
     if (stopSignalReceived()) return 0;
     if (live) {
       run.printer->flush();
-      if (run.dumper != nullptr) pcap_dump_flush(run.dumper);
+      if (run.saver != nullptr && !run.saver->flush()) run.saverStopped = true;
     }
     if (result < 0 || (result == 0 && !live)) break;
   }
@@ -259,7 +262,7 @@ int traceEveryFrame(TraceRun& run, bool live) {
 int traceEveryRecord(TraceRun& run) {
   pcap_pkthdr header{};
   const uint8_t* bytes = nullptr;
-  while (!consoleReaderGone() && !run.printer->limitReached() && !stopSignalReceived()) {
+  while (!consoleReaderGone() && !run.printer->limitReached() && !run.saverStopped && !stopSignalReceived()) {
     const auto status = run.records->next(header, bytes);
     if (status == PcapRecordReader::Status::End) break;
     if (status == PcapRecordReader::Status::Error) return stopSignalReceived() ? 0 : PCAP_ERROR;
@@ -268,22 +271,27 @@ int traceEveryRecord(TraceRun& run) {
   return 0;
 }
 
+// --stats after the messages, on the console; with -w - it carries the
+// frames, and the table goes to standard error.
+void printStats(const MessageStats& stats, DecoderSet names, const PrintSettings& print) {
+  if (!print.show) {
+    flushConsole();
+    setConsole(stderr);
+  }
+  stats.print(names, print.json);
+  flushConsole();
+}
+
 std::string readError(const Source& source) {
   return source.records ? source.records->error() : pcap_geterr(source.capture.get());
 }
 
-void reportLosses(const std::string& sourceName, const TrackerCounts& counts, uint64_t sharedCutSegments) {
-  if (counts.lostBytes != 0) {
-    sayError(std::to_string(counts.lostBytes) + " bytes lost in " + std::to_string(counts.losses) +
-             " gap(s) of the connections' streams; the messages in them are missing");
-  }
-  if (counts.skippedBytes != 0) {
-    sayError(std::to_string(counts.skippedBytes) + " bytes skipped while looking for the next message header");
-  }
-  if (counts.incompleteMessages != 0) {
-    sayError(std::to_string(counts.incompleteMessages) + " message(s) left incomplete (" +
-             std::to_string(counts.incompleteBytes) + " bytes) by a gap or by the end of their connection");
-  }
+std::string counted(uint64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// What a reader of the stream cannot tell from the counts at the end.
+void warnOfDamage(const std::string& sourceName, const TrackerCounts& counts, uint64_t sharedCutSegments) {
   if (counts.notDeliveredBytes != 0) {
     sayError(std::to_string(counts.notDeliveredBytes) +
              " bytes not delivered: outside the receiver's window, after a FIN, or on or after an RST");
@@ -303,14 +311,50 @@ void reportLosses(const std::string& sourceName, const TrackerCounts& counts, ui
   }
 }
 
+// The end of every run, on standard error: tcpdump's counts, those of the
+// kernel only for a live capture, then what the messages and the
+// connections came to.
+void reportRun(const TraceRun& run, const Source& source, const TrackerCounts& counts, bool singleStream) {
+  std::string report = counted(run.frames, "packet", "packets") + " captured\n";
+  pcap_stat kernel{};
+  if (source.live && pcap_stats(source.capture.get(), &kernel) == 0) {
+    report += counted(kernel.ps_recv, "packet", "packets") + " received by filter\n" +
+              counted(kernel.ps_drop, "packet", "packets") + " dropped by kernel\n";
+    if (kernel.ps_ifdrop != 0) report += counted(kernel.ps_ifdrop, "packet", "packets") + " dropped by interface\n";
+  }
+  report += counted(run.printer->printed(), "message", "messages") + " shown\n";
+  if (!singleStream) {
+    report += counted(counts.connections, "connection", "connections") + "\n" +
+              counted(counts.lostBytes, "byte", "bytes") + " lost in " + counted(counts.losses, "gap", "gaps") + "\n" +
+              counted(counts.skippedBytes, "byte", "bytes") + " skipped looking for a message header\n" +
+              counted(counts.incompleteBytes, "byte", "bytes") + " left incomplete in " +
+              counted(counts.incompleteMessages, "message", "messages") + "\n";
+  }
+  static_cast<void>(std::fputs(report.c_str(), stderr));
+}
+
 bool openSource(const TraceSettings& settings, Source& source) {
   return settings.readFile.empty() ? openLiveSource(settings, source) : openFileSource(settings.readFile, source);
 }
 
-// Standard output (-w -) or a file of the user's.
-OwnedFile createSaveFile(const std::string& name, const Source& source) {
-  if (name == "-") return OwnedFile(stdout);
-  return createUserFile(name, source);
+bool startSaving(FrameSaver& saver, const Source& source, const OutputSettings& output) {
+  if (!saver.start(source.live)) {
+    sayError(saver.error());
+    return false;
+  }
+  if (output.logFile && saver.stream() != nullptr && sameRegularFile(saver.stream(), output.logFile.get())) {
+    sayError(saver.name() + ": is the log file (--log) as well; -w needs a file of its own");
+    return false;
+  }
+  return true;
+}
+
+// The last frames out; what stopped the saving, said.
+bool finishSaving(FrameSaver& saver, const SaveSettings& settings) {
+  const bool written = saver.flush();
+  if (!written) sayError(saver.error());
+  if (saver.limitReached()) sayError("Maximum file limit reached: " + std::to_string(settings.fileCount));
+  return written;
 }
 
 }  // namespace
@@ -334,25 +378,17 @@ int runTrace(TraceSettings& settings) {
     output.logFile = createUserFile(output.logFileName, source);
     if (!output.logFile) return kFailure;
   }
-  OwnedDumper dumper;
-  FILE* dumpStream = nullptr;  // closed with the dumper
-  if (!settings.save.file.empty()) {
-    OwnedFile dumpFile = createSaveFile(settings.save.file, source);
-    if (!dumpFile) return kFailure;
-    if (output.logFile && sameRegularFile(dumpFile.get(), output.logFile.get())) {
-      sayError(settings.save.file + ": is the log file (--log) as well; -w needs a file of its own");
-      return kFailure;
-    }
-    dumper.reset(pcap_dump_fopen(source.capture.get(), dumpFile.get()));
-    if (!dumper) {
-      sayError(settings.save.file + ": " + pcap_geterr(source.capture.get()));
-      return kFailure;
-    }
-    dumpStream = dumpFile.release();
-  }
+  std::optional<FrameSaver> saver;
+  if (!settings.save.file.empty()) saver.emplace(source.capture.get(), settings.save, source.input);
+  // As tcpdump's, rotated files are all made by the user the program runs
+  // as once it has given up root: a file of the ring made as root could
+  // not be made anew.
+  const bool rotates = settings.save.fileSizeBytes != 0 || settings.save.rotateSeconds != 0;
+  if (saver && !rotates && !startSaving(*saver, source, output)) return kFailure;
   // Everything that needs privileges is open; what follows parses bytes
   // anyone on the network can send.
   if (!giveUpPrivilegesOrSay(processPrivileges(), stderr, kTraceProgramName, settings.dropUser)) return kFailure;
+  if (saver && rotates && !startSaving(*saver, source, output)) return kFailure;
   if (source.live) {
     static_cast<void>(std::fprintf(stderr, "%s: listening on %s, link-type %s\n", kTraceProgramName,
                                    consoleSafe(source.name), describeLinkType(datalink).c_str()));
@@ -364,15 +400,17 @@ int runTrace(TraceSettings& settings) {
   MessagePrinter printer(output, settings.print);
   ConnectionTracker tracker(printer, settings.ports, {.totalHeldMemory = settings.heldMemory});
   tracker.linkLayer = *linkLayer;
-  TraceRun run{source.capture.get(),
-               source.records.get(),
-               &source.filter,
-               dumper.get(),
-               settings.singleStream ? &shared : nullptr,
-               settings.singleStream ? nullptr : &tracker,
-               settings.singleStream ? &shared.printer : &printer};
+  TraceRun run{.capture = source.capture.get(),
+               .records = source.records.get(),
+               .filter = &source.filter,
+               .saver = saver ? &*saver : nullptr,
+               .shared = settings.singleStream ? &shared : nullptr,
+               .tracker = settings.singleStream ? nullptr : &tracker,
+               .printer = settings.singleStream ? &shared.printer : &printer};
   run.printer->flushEachMessage = settings.lineBuffered;
   run.printer->setLimit(settings.count);
+  MessageStats stats;
+  if (settings.stats) run.printer->stats = &stats;
 
   stopOnSignals(source.capture.get());
   const int result = run.records != nullptr ? traceEveryRecord(run) : traceEveryFrame(run, source.live);
@@ -380,22 +418,18 @@ int runTrace(TraceSettings& settings) {
   tracker.finish();
   run.printer->flush();
 
+  if (settings.stats) printStats(stats, output.decoders, settings.print);
+
   bool ok = finishConsole(kTraceProgramName);
   if (result == PCAP_ERROR) {
     sayError(source.name + ": " + readError(source));
     ok = false;
   }
-  if (source.live) reportKernelDrops(source.capture.get(), kTraceProgramName);
-  reportLosses(source.name, tracker.counts(), shared.cutSegments);
+  if (saver && !finishSaving(*saver, settings.save)) ok = false;
+  warnOfDamage(source.name, tracker.counts(), shared.cutSegments);
+  reportRun(run, source, tracker.counts(), settings.singleStream);
   // A log that failed was reported on the console when it failed.
   if (output.logFile && run.printer->log == nullptr) ok = false;
-  if (dumper) {
-    const bool written = pcap_dump_flush(dumper.get()) == 0 && std::ferror(dumpStream) == 0;
-    if (!written) {
-      sayError(settings.save.file + ": " + std::strerror(errno));
-      ok = false;
-    }
-  }
   return ok ? 0 : kFailure;
 }
 

@@ -37,8 +37,22 @@ HexDump formatHexDump(std::span<const uint8_t> message, const char* label);
 // lineIndex x 16; returns its length.
 size_t formatHexLine(size_t lineIndex, std::span<char, kHexLineCapacity> out, std::span<const uint8_t> bytes);
 
-// Writes the dump of one message to log; the caller decides when the log
-// is flushed. False when the write failed.
-bool writeHexDump(FILE* log, std::span<const uint8_t> message, const char* label);
+// The log's dumps, gathered in blocks of 64 KB, each written to the log
+// whole: most dumps are a few hundred bytes, and a log holds millions.
+class HexDumpLog {
+ public:
+  static constexpr size_t kBlockBytes = size_t{64} << 10;
+
+  // Adds the dump of one message; false when a block could not be written.
+  bool write(FILE* log, std::span<const uint8_t> message, const char* label);
+  // Writes out what is gathered and flushes log; false when that failed.
+  bool flush(FILE* log);
+
+ private:
+  bool writeBlock(FILE* log);
+
+  std::unique_ptr<char[]> block_;
+  size_t used_ = 0;
+};
 
 }  // namespace vestrel

@@ -61,11 +61,15 @@ class SecondText {
   size_t length_ = 0;
 };
 
+}  // namespace
+
 std::string_view localTimeText(time_t seconds, bool withDate) {
   static SecondText time("%H:%M:%S");
   static SecondText dateTime("%Y-%m-%d %H:%M:%S");
   return (withDate ? dateTime : time).of(seconds);
 }
+
+namespace {
 
 // How a value is told, on the console and in JSON.
 template <typename Value>
@@ -245,11 +249,13 @@ std::string_view utcSecondText(time_t seconds) {
   return {text, length};
 }
 
+}  // namespace
+
 // RFC 3339 in UTC, to the microsecond. A capture may store a microsecond
 // field of a second or more, or below zero: it is carried into the
 // seconds. A time no RFC 3339 text can hold is null.
-void writeJsonTime(JsonMembers& members, const timeval& time) {
-  members.key("time");
+void writeJsonTime(JsonMembers& members, const timeval& time, std::string_view key) {
+  members.key(key);
   constexpr int64_t kMicroseconds = 1'000'000;
   const int64_t microseconds = time.tv_usec;
   const int64_t carried = microseconds / kMicroseconds - (microseconds % kMicroseconds < 0 ? 1 : 0);
@@ -281,6 +287,8 @@ std::string_view plainName(DecoderSet names, uint8_t id) {
   while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
   return name;
 }
+
+namespace {
 
 void writeJsonDirection(JsonMembers& members, bool sent) {
   members.key("direction");
@@ -385,8 +393,9 @@ void MessagePrinter::beginLine(const ConnectionKey* connection) {
 
 // The message's text leaves in one write to the stream: a terminal sees
 // whole messages, and when each message is pushed out at once, so is its dump.
-void MessagePrinter::countMessage() {
+void MessagePrinter::countMessage(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection) {
   ++printed_;
+  if (stats != nullptr) stats->count(id, sent, length, connection, frameTime_);
   if (flushEachMessage) {
     flush();
   } else {
@@ -409,7 +418,7 @@ void MessagePrinter::stopLogging() {
 }
 
 void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
-  if (log == nullptr || writeHexDump(log, message, directionText(sent))) return;
+  if (log == nullptr || logBlocks_.write(log, message, directionText(sent))) return;
   stopLogging();
 }
 
@@ -417,7 +426,7 @@ void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const 
   if (limitReached()) return;
   if (!print_.show) {
     logMessage(reader.bytes(), sent);
-    countMessage();
+    countMessage(reader.id(), sent, static_cast<uint32_t>(reader.size()), connection);
     return;
   }
   if (print_.json) {
@@ -439,13 +448,13 @@ void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const 
   consoleAlignSince(bodyStart, prefixWidth_);
   // After the alignment: a failing log's line is no part of the message.
   logMessage(reader.bytes(), sent);
-  countMessage();
+  countMessage(reader.id(), sent, static_cast<uint32_t>(reader.size()), connection);
 }
 
 void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
   if (!print_.show) {
-    countMessage();
+    countMessage(header.id, sent, header.length, connection);
     return;
   }
   if (print_.json) {
@@ -457,7 +466,7 @@ void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const 
   consoleWrite(summaryStart(settings_.decoders, sent, header.id));
   consolePrint("(too long to decode: %u bytes)\n", static_cast<unsigned>(header.length));
   consoleAlignSince(bodyStart, prefixWidth_);
-  countMessage();
+  countMessage(header.id, sent, header.length, connection);
 }
 
 void MessagePrinter::printEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
@@ -494,7 +503,7 @@ void MessagePrinter::printJsonMessage(const MessageReader& reader, bool sent, co
   }
   consoleWrite("}\n");
   logMessage(reader.bytes(), sent);
-  countMessage();
+  countMessage(reader.id(), sent, static_cast<uint32_t>(reader.size()), connection);
 }
 
 void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
@@ -504,7 +513,7 @@ void MessagePrinter::printJsonTooLong(const MessageHeader& header, bool sent, co
   consoleWrite("\"too_long\"");
   writeJsonHeader(members, settings_.decoders, sent, header.id, header.length);
   consoleWrite("}\n");
-  countMessage();
+  countMessage(header.id, sent, header.length, connection);
 }
 
 void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
@@ -515,7 +524,7 @@ void MessagePrinter::printJsonEvent(const ConnectionKey& connection, const Conne
 }
 
 void MessagePrinter::flush() {
-  if (log != nullptr && std::fflush(log) != 0) stopLogging();
+  if (log != nullptr && !logBlocks_.flush(log)) stopLogging();
   flushConsole();
 }
 

@@ -14,10 +14,12 @@
 
 #include "decode/display_settings.h"
 #include "decode/message_reader.h"
+#include "output/hex_dump.h"
 #include "output/json_text.h"
 #include "output/owned_file.h"
 #include "stream/connection_events.h"
 #include "stream/connection_table.h"
+#include "stream/message_stats.h"
 
 namespace vestrel {
 
@@ -92,6 +94,8 @@ class MessagePrinter final : public ConnectionEvents {
   void setLimit(uint64_t limit) { limit_ = limit; }
   bool limitReached() const { return limit_ != 0 && printed_ >= limit_; }
 
+  // Adds up each message printed, when --stats asks.
+  MessageStats* stats = nullptr;
   // Where the hex dumps go; none once a write to it has failed.
   FILE* log;
   // Push each message and its dump out at once; a live capture flushes
@@ -101,7 +105,7 @@ class MessagePrinter final : public ConnectionEvents {
  private:
   void beginLine(const ConnectionKey* connection);
   void writeTime();
-  void countMessage();
+  void countMessage(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection);
   std::string_view connectionText(const ConnectionKey& connection);
   void beginJsonObject(const ConnectionKey* connection, JsonMembers& members);
   void printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection);
@@ -125,8 +129,18 @@ class MessagePrinter final : public ConnectionEvents {
   // messages mostly come in runs.
   std::optional<ConnectionKey> described_;
   std::string connectionText_;
+  HexDumpLog logBlocks_;
 };
 
 const char* directionText(bool sent);
+
+// Shared with the statistics: the local time of day, with the date when
+// asked, "2026-12-08 12:00:01"; a time in JSON under key, RFC 3339 in UTC;
+// an end in JSON, {"address":"10.0.0.5","port":50312}; a message's name
+// without the blanks some end with on the console.
+std::string_view localTimeText(time_t seconds, bool withDate);
+void writeJsonTime(JsonMembers& members, const timeval& time, std::string_view key = "time");
+std::string jsonEndpoint(const IpAddress& address, uint16_t port);
+std::string_view plainName(DecoderSet names, uint8_t id);
 
 }  // namespace vestrel

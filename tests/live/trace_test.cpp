@@ -63,7 +63,18 @@ class TraceLiveTest : public PrivateNetworkTest {
     EXPECT_TRUE(trace_.waitForText(kEndMarkLine, kLinesTimeout)) << trace_.output();
   }
 
-  ProcessResult stop() { return trace_.stop(SIGINT); }
+  // The counts every run ends with, live with the kernel's, are cut off
+  // the output here, so that the cases see the messages alone.
+  ProcessResult stop() {
+    ProcessResult result = trace_.stop(SIGINT);
+    const std::regex report(
+        R"(\d+ packets? captured\n\d+ packets? received by filter\n\d+ packets? dropped by kernel\n)"
+        R"(\d+ messages? shown\n\d+ connections?\n(\d+ bytes? .*\n){3}$)");
+    std::smatch found;
+    EXPECT_TRUE(std::regex_search(result.output, found, report)) << result.output;
+    if (!found.empty()) result.output.erase(static_cast<size_t>(found.position(0)));
+    return result;
+  }
 
   ChatListener listener_;
   VestrelProcess trace_;
@@ -106,7 +117,8 @@ TEST_F(TraceLiveTest, SavedFramesReadBackTheSame) {
       test::ChildProcess::run(vestrelTraceBinary(), {"-t", "-r", saved}, "/dev/null", kLinesTimeout);
   EXPECT_EQ(read.status, "exit 0");
   EXPECT_EQ(withoutClients(read.output), kPingLines + kEndMarkLine);
-  EXPECT_EQ(read.errors, "");
+  // Only the counts of the end of the run; no warning.
+  EXPECT_EQ(read.errors.find("vestrel-trace:"), std::string::npos) << read.errors;
 }
 
 // -w -: standard output carries the frames and nothing else, so the pipe

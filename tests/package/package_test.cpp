@@ -17,6 +17,7 @@ const std::string kBuildDir = VESTREL_BUILD_DIR;
 const std::string kSourceDir = VESTREL_SOURCE_DIR;
 const std::string kVersion = VESTREL_PROJECT_VERSION;
 const std::string kBuiltMonitor = VESTREL_BINARY;
+const std::string kBuiltTrace = VESTREL_TRACE_BINARY;
 const std::string kSample = kSourceDir + "/samples/chat-session.pcap";
 const std::string kGoldenConsole = kSourceDir + "/tests/read/golden/chat-session.txt";
 
@@ -92,7 +93,7 @@ void expectWorkingPrograms(const std::filesystem::path& root) {
 
   const ChildResult decoded = runTool((root / "usr/bin/vestrel-trace").string(), {"-r", kSample});
   expectSuccess(decoded, "vestrel-trace");
-  EXPECT_EQ(decoded.errors, "");
+  EXPECT_EQ(decoded.errors, runTool(kBuiltTrace, {"-r", kSample}).errors);
   EXPECT_EQ(decoded.output, readFile(kGoldenConsole));
 }
 

@@ -145,7 +145,7 @@ def json_lines(text, what, validator):
             raise Mismatch(f"{where}: {error.message} (at {path}): {line[:300]}")
         if re.search(r"\s", STRING.sub("", line)):
             raise Mismatch(f"{where}: blanks between tokens: {line[:300]}")
-        order = EVENT_ORDER if "event" in item else MESSAGE_ORDER
+        order = ["stats"] if "stats" in item else EVENT_ORDER if "event" in item else MESSAGE_ORDER
         if list(item) != sorted(item, key=order.index):
             raise Mismatch(f"{where}: keys out of order: {list(item)}")
         objects.append(item)
@@ -346,6 +346,41 @@ def check_capture(trace, capture, flags, validator, tables):
     print(f"json_check: {what}: {len(objects)} lines agree")
 
 
+def check_stats(trace, capture, validator):
+    """--stats, its JSON object and its console table, against the messages the same run shows."""
+    what = f"{Path(capture).name} --stats"
+    *objects, last = json_lines(run([trace, "-r", capture, "--json", "--stats"]), what, validator)
+    if "stats" not in last:
+        raise Mismatch(f"{what}: the last line is no statistics: {json.dumps(last)[:300]}")
+    stats = last["stats"]
+    shown = [item for item in objects if item.get("event", "too_long") == "too_long"]
+    per_id = {}
+    connections = {}
+    for item in shown:
+        counts = per_id.setdefault((item["direction"], item["id"]), [item["name"], 0, 0])
+        counts[1] += 1
+        counts[2] += item["length"]
+        key = (endpoint_text(item["connection"]["client"]), endpoint_text(item["connection"]["server"]))
+        connection = connections.setdefault(key, {"first": item["time"], "sent": 0, "received": 0})
+        connection["last"] = item["time"]
+        connection[item["direction"]] += 1
+    rows = {(row["direction"], row["id"]): [row["name"], row["messages"], row["bytes"]] for row in stats["messages"]}
+    if rows != per_id:
+        raise Mismatch(f"{what}: per id {rows}, the messages shown make {per_id}")
+    listed = {(endpoint_text(row["client"]), endpoint_text(row["server"])):
+              {name: row[name] for name in ("first", "last", "sent", "received")} for row in stats["connections"]}
+    if list(listed.items()) != list(connections.items()):
+        raise Mismatch(f"{what}: per connection {listed}, the messages shown make {connections}")
+    table = run([trace, "-r", capture, "--stats"]).split("\nMessages by id and direction:\n", 1)[-1]
+    table_rows = {(direction, int(id_text, 16)): [name, int(count), int(size)] for id_text, name, direction, count, size
+                  in re.findall(r"^0x([0-9A-F]{2})  (\S+) +(sent|received) +(\d+) +(\d+)$", table, re.M)}
+    table_connections = re.findall(r"^(\S+)  +(\S+)  +\S+ \S+  +\S+ \S+ +(\d+) +(\d+)$", table, re.M)
+    if table_rows != per_id or table_connections != [
+            (*key, str(counts["sent"]), str(counts["received"])) for key, counts in connections.items()]:
+        raise Mismatch(f"{what}: the console's table disagrees with the JSON: {table}")
+    print(f"json_check: {what}: {len(shown)} messages in {len(per_id)} rows and {len(connections)} connections agree")
+
+
 GENERATED = {
     "rich.pcap": ["--clients", "20", "--split", "--retransmit", "5", "--swap", "5", "--keepalive", "--midway",
                   "--lose", "--ipv6", "3", "--seed", "7"],
@@ -371,6 +406,7 @@ def main(arguments):
         for capture in captures:
             for flags in (["-u"], ["-u", "-x"], ["--single-stream", "-u"]):
                 check_capture(trace, capture, flags, validator, tables)
+            check_stats(trace, capture, validator)
         with tempfile.TemporaryDirectory(prefix="json_check.") as scratch:
             for name, options in GENERATED.items():
                 capture = str(Path(scratch) / name)

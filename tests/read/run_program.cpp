@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
+
 namespace vestrel::read {
 
 namespace {
@@ -51,6 +53,18 @@ ChildResult runProgram(const ProgramRun& given) {
   if (run.outputReaderGone) return runIntoGonePipe(run);
   if (run.output) return runIntoFile(run, *run.output);
   return test::ChildProcess::run(run.program, run.arguments, run.input.value_or("/dev/null"), kTimeout, run.setup);
+}
+
+EndOfRun splitEndOfRun(const std::string& errors) {
+  // The counts are the last lines, each a number and its words.
+  size_t start = errors.size();
+  while (start > 0) {
+    const size_t newline = start >= 2 ? errors.rfind('\n', start - 2) : std::string::npos;
+    const size_t lineStart = newline == std::string::npos ? 0 : newline + 1;
+    if (!std::isdigit(static_cast<unsigned char>(errors[lineStart]))) break;
+    start = lineStart;
+  }
+  return {errors.substr(0, start), errors.substr(start)};
 }
 
 }  // namespace vestrel::read

@@ -30,4 +30,12 @@ struct ProgramRun {
 
 ChildResult runProgram(const ProgramRun& given);
 
+// vestrel-trace's standard error in two: the errors and warnings, and the
+// counts every run ends with ("N packets captured" ...).
+struct EndOfRun {
+  std::string problems;
+  std::string report;
+};
+EndOfRun splitEndOfRun(const std::string& errors);
+
 }  // namespace vestrel::read

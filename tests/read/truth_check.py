@@ -15,6 +15,7 @@ event. Exit 0 when all hold, 1 with the first mismatch.
 import datetime
 import json
 import os
+import re
 import subprocess
 import sys
 from collections import defaultdict
@@ -103,7 +104,11 @@ def trace_lines(trace, capture):
         done = subprocess.run(command, capture_output=True, timeout=RUN_SECONDS, env=dict(os.environ, TZ="UTC"))
     except subprocess.TimeoutExpired as error:
         raise Mismatch(f"{' '.join(command)}: still running after {RUN_SECONDS} s") from error
-    if done.returncode != 0 or done.stderr:
+    # A clean capture: nothing on standard error but the counts of the end, no byte lost.
+    clean = re.fullmatch(r"\d+ packets? captured\n\d+ messages? shown\n\d+ connections?\n0 bytes lost in 0 gaps\n"
+                         r"0 bytes skipped looking for a message header\n0 bytes left incomplete in 0 messages\n",
+                         done.stderr.decode(errors="replace"))
+    if done.returncode != 0 or not clean:
         raise Mismatch(f"{' '.join(command)}: exit {done.returncode}: {done.stderr.decode(errors='replace')[:500]}")
     return [json.loads(line) for line in done.stdout.decode("utf-8").splitlines()]
 

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ostream>
+#include <vector>
 
 #include "test_support.h"
 
@@ -113,6 +115,30 @@ TEST(HexLine, OffsetAndPadding) {
   const size_t length = formatHexLine(0xFF, line, bytes);
   EXPECT_EQ(std::string(line.data(), length), "0FF0 41 00 " + kBlanks.substr(0, 42) + "A.");
   EXPECT_EQ(length, 69u - 14u);
+}
+
+// The log gathers dumps in blocks: across a block's end, and for a dump
+// larger than a block, it holds exactly the dumps one after another.
+TEST(HexDumpLog, HoldsEveryDumpInOrderAcrossBlocks) {
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* log = open_memstream(&text, &length);
+  ASSERT_NE(log, nullptr);
+  HexDumpLog blocks;
+  std::string expected;
+  // 300 dumps of about 3 KB pass several block ends; one of 65535 bytes
+  // is larger than a block.
+  std::vector<uint16_t> sizes(300, 700);
+  sizes.insert(sizes.end(), {65535, 4, 701});
+  for (const uint16_t size : sizes) {
+    const Bytes message = header(0xFF, static_cast<uint8_t>(size), size) + Bytes(size - 4, static_cast<uint8_t>(size));
+    expected += dumpOf(message, size % 2 == 0 ? "Sent" : "Rcvd");
+    ASSERT_TRUE(blocks.write(log, message, size % 2 == 0 ? "Sent" : "Rcvd"));
+  }
+  ASSERT_TRUE(blocks.flush(log));
+  EXPECT_EQ(std::string(text, length), expected);
+  static_cast<void>(std::fclose(log));
+  std::free(text);
 }
 
 }  // namespace
