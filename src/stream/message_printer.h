@@ -8,16 +8,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "decode/display_settings.h"
+#include "decode/message_filter.h"
 #include "decode/message_reader.h"
 #include "output/json_text.h"
 #include "output/owned_file.h"
 #include "stream/connection_events.h"
 #include "stream/connection_table.h"
+#include "stream/shown_connections.h"
 
 namespace vestrel {
 
@@ -55,6 +58,9 @@ struct PrintSettings {
   // Nothing on the console at all (it carries something else); messages
   // are still counted and logged.
   bool show = true;
+  // When set, only the messages it passes are shown, counted and logged,
+  // and the events of their connections (see ShownConnections).
+  std::shared_ptr<const MessageFilter> filter;
 };
 
 class MessagePrinter final : public ConnectionEvents {
@@ -99,6 +105,8 @@ class MessagePrinter final : public ConnectionEvents {
   bool flushEachMessage = true;
 
  private:
+  bool filterPasses(bool passes, const ConnectionKey* connection);
+  void writeEvent(const ConnectionKey& connection, const ConnectionEvent& event);
   void beginLine(const ConnectionKey* connection);
   void writeTime();
   void countMessage();
@@ -125,6 +133,7 @@ class MessagePrinter final : public ConnectionEvents {
   // messages mostly come in runs.
   std::optional<ConnectionKey> described_;
   std::string connectionText_;
+  ShownConnections shown_;
 };
 
 const char* directionText(bool sent);

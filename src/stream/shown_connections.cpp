@@ -1,0 +1,26 @@
+#include "stream/shown_connections.h"
+
+#include <utility>
+
+namespace vestrel {
+
+std::optional<ShownConnections::HeldEvent> ShownConnections::messageShown(const ConnectionKey& connection) {
+  State& state = states_[connection];
+  if (state.shown) return std::nullopt;
+  state.shown = true;
+  return std::exchange(state.opening, std::nullopt);
+}
+
+bool ShownConnections::showsEvent(const ConnectionKey& connection, const ConnectionEvent& event,
+                                  const timeval& time) {
+  const auto found = states_.find(connection);
+  const bool shown = found != states_.end() && found->second.shown;
+  if (event.change == ConnectionChange::Opened || event.change == ConnectionChange::OpenBeforeCapture) {
+    if (!shown) states_[connection].opening = HeldEvent{event, time};
+    return shown;
+  }
+  if (event.change == ConnectionChange::Closed && found != states_.end()) states_.erase(found);
+  return shown;
+}
+
+}  // namespace vestrel
