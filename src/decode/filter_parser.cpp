@@ -324,9 +324,8 @@ class FilterParser {
 
   std::optional<FilterOperator> operatorHere() const {
     static constexpr std::pair<std::string_view, FilterOperator> kOperators[] = {
-        {"==", FilterOperator::Equal},        {"!=", FilterOperator::NotEqual}, {"<", FilterOperator::Less},
-        {">", FilterOperator::Greater},       {"contains", FilterOperator::Contains},
-        {"matches", FilterOperator::Matches},
+        {"==", FilterOperator::Equal},  {"!=", FilterOperator::NotEqual},       {"<", FilterOperator::Less},
+        {">", FilterOperator::Greater}, {"contains", FilterOperator::Contains}, {"matches", FilterOperator::Matches},
     };
     if (token_.kind != Token::Kind::Word && token_.kind != Token::Kind::Symbol) return std::nullopt;
     for (const auto& [text, op] : kOperators) {
@@ -415,8 +414,10 @@ class FilterParser {
     if (key == "direction") return checkDirection(value, test);
     const bool number = test.subject == FilterTest::Subject::Length || fieldKeys().find(key)->second.number;
     const bool text = test.subject == FilterTest::Subject::Field && fieldKeys().find(key)->second.text;
-    if (test.numeric && !number) throw ParseError{"'" + key + "' holds text: compare it with a quoted text", value.at, value.length};
-    if (!test.numeric && !text) throw ParseError{"'" + key + "' is a number: compare it with a number", value.at, value.length};
+    if (test.numeric && !number)
+      throw ParseError{"'" + key + "' holds text: compare it with a quoted text", value.at, value.length};
+    if (!test.numeric && !text)
+      throw ParseError{"'" + key + "' is a number: compare it with a number", value.at, value.length};
   }
 
   // id and name are the same for both directions: the table is made by id.

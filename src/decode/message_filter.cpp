@@ -2,6 +2,7 @@
 
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -75,8 +76,8 @@ class FilterSink {
   void fileTime(const Field& field, uint64_t value) {
     const CalendarTime time = calendarFromFileTime(value);
     char rfc3339[48];
-    const int length = std::snprintf(rfc3339, sizeof rfc3339, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year,
-                                     time.month, time.day, time.hour, time.minute, time.second);
+    const int length = std::snprintf(rfc3339, sizeof rfc3339, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month,
+                                     time.day, time.hour, time.minute, time.second);
     takeText(field.key, {rfc3339, length > 0 ? static_cast<size_t>(length) : 0});
   }
   void text(const Field& field, std::string_view value) { takeText(field.key, value); }
@@ -104,10 +105,9 @@ class FilterSink {
 
  private:
   bool named(std::string_view key) const {
-    for (const FilterTest& test : tests_) {
-      if (test.subject == FilterTest::Subject::Field && test.key == key) return true;
-    }
-    return false;
+    return std::ranges::any_of(tests_, [key](const FilterTest& test) {
+      return test.subject == FilterTest::Subject::Field && test.key == key;
+    });
   }
 
   void takeNumber(std::string_view key, uint32_t value) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "decode/display_settings.h"
 #include "decode/message_filter.h"
@@ -66,7 +67,7 @@ struct PrintSettings {
 class MessagePrinter final : public ConnectionEvents {
  public:
   explicit MessagePrinter(const OutputSettings& settings, PrintSettings print = {})
-      : log(settings.logFile.get()), settings_(settings), print_(print) {}
+      : log(settings.logFile.get()), settings_(settings), print_(std::move(print)) {}
 
   // The capture time of the frame being handled: every message it completes
   // is stamped with it.

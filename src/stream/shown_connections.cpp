@@ -11,8 +11,7 @@ std::optional<ShownConnections::HeldEvent> ShownConnections::messageShown(const 
   return std::exchange(state.opening, std::nullopt);
 }
 
-bool ShownConnections::showsEvent(const ConnectionKey& connection, const ConnectionEvent& event,
-                                  const timeval& time) {
+bool ShownConnections::showsEvent(const ConnectionKey& connection, const ConnectionEvent& event, const timeval& time) {
   const auto found = states_.find(connection);
   const bool shown = found != states_.end() && found->second.shown;
   if (event.change == ConnectionChange::Opened || event.change == ConnectionChange::OpenBeforeCapture) {

@@ -47,9 +47,10 @@ Passing passingMessages(const std::string& output) {
 class Filters : public ::testing::TestWithParam<FilterCase> {};
 
 TEST_P(Filters, PassTheMessagesThatMatch) {
-  for (const auto& [capture, expected] : {std::pair{"real-legacy", GetParam().legacy}, {"real-games", GetParam().games}}) {
-    std::vector<std::string> arguments = {"-t", "-q", "-r", kSamples + "/" + capture + ".pcap", "-Y",
-                                          GetParam().expression};
+  for (const auto& [capture, expected] :
+       {std::pair{"real-legacy", GetParam().legacy}, {"real-games", GetParam().games}}) {
+    std::vector<std::string> arguments = {
+        "-t", "-q", "-r", kSamples + "/" + capture + ".pcap", "-Y", GetParam().expression};
     arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
     const ChildResult result = runProgram({kReader, arguments});
     EXPECT_EQ(result.status, "exit 0") << capture << ": " << result.errors;
@@ -75,8 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"username == \"rpAlpha\"", {0, ""}, {19, "0A 0F 3A"}},
         FilterCase{"result != 0", {6, "07 29 2A 30 31 36"}, {5, "2C 32 3A 3C"}},
         FilterCase{"not (result == 0)",
-                   {100, "00 05 06 07 0A 0B 0C 0F 10 12 14 15 16 17 18 1B 1D 1E 21 24 26 27 28 29 2A 2B 2D 2E 2F 30 "
-                         "31 33 34 35 36 37 39 3E 40 41 42 45 46 4B 59 5D"},
+                   {100,
+                    "00 05 06 07 0A 0B 0C 0F 10 12 14 15 16 17 18 1B 1D 1E 21 24 26 27 28 29 2A 2B 2D 2E 2F 30 "
+                    "31 33 34 35 36 37 39 3E 40 41 42 45 46 4B 59 5D"},
                    {177, "02 08 09 0A 0B 0C 0E 0F 19 1A 1C 1F 22 25 2C 32 3A 3C 3D 50 51 59 5A 5B 65 66 67 68 69"}},
         FilterCase{"name == SID_CHATEVENT and event_id == 5", {1, "0F"}, {3, "0F"}},
         FilterCase{"ping > 0 || flags == 0x10", {0, ""}, {17, "0F"}},
@@ -87,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"product == \"STAR\"", {8, "06 07 15 21 2E 2F 3E"}, {6, "22 65 66 67"}},
         FilterCase{"realm_ip == \"127.0.0.1\"", {1, "3E"}, {0, ""}},
         FilterCase{"mpq_filetime > \"2021-06-19T13:25:11Z\"", {1, "06"}, {3, "50"}},
-        FilterCase{"password_hash matches \"^e364\"", {0, ""}, {2, "3A"}},
-        FilterCase{"email", {1, "59"}, {2, "59 5A"}},
+        FilterCase{"password_hash matches \"^e364\"", {0, ""}, {2, "3A"}}, FilterCase{"email", {1, "59"}, {2, "59 5A"}},
         // -c counts the messages shown; the shared stream filters by the
         // full set's keys and names too.
         FilterCase{"direction == sent and id > 0x20", {3, "2B 30 36"}, {3, "25 50 51"}, {"-c", "3"}},
@@ -116,8 +117,7 @@ void PrintTo(const BadExpression& c, std::ostream* out) { *out << c.expression; 
 class BadExpressions : public ::testing::TestWithParam<BadExpression> {};
 
 TEST_P(BadExpressions, AreRefusedAtStartShowingWhere) {
-  const ChildResult result =
-      runProgram({kReader, {"-r", kSamples + "/real-games.pcap", "-Y", GetParam().expression}});
+  const ChildResult result = runProgram({kReader, {"-r", kSamples + "/real-games.pcap", "-Y", GetParam().expression}});
   EXPECT_EQ(result.status, "exit 1");
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.errors.substr(0, result.errors.find("Usage:")), GetParam().error);
@@ -157,8 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "vestrel-trace: -Y: unknown escape in a text (known: \\\" \\\\ \\n \\r \\t \\xHH)\n"
                       "  text == \"a\\q\"\n            ^~\n"},
         BadExpression{"(id == 1", "vestrel-trace: -Y: expected ')'\n  (id == 1\n          ^\n"},
-        BadExpression{"id == 1 id == 2",
-                      "vestrel-trace: -Y: expected 'and', 'or' or the end, not 'id'\n  id == 1 id == 2\n          ^~\n"},
+        BadExpression{
+            "id == 1 id == 2",
+            "vestrel-trace: -Y: expected 'and', 'or' or the end, not 'id'\n  id == 1 id == 2\n          ^~\n"},
         BadExpression{"id = 1", "vestrel-trace: -Y: unexpected '='\n  id = 1\n     ^\n"},
         BadExpression{"id ==", "vestrel-trace: -Y: expected a value\n  id ==\n       ^\n"},
         BadExpression{"direction == up",
