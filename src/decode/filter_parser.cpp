@@ -286,23 +286,19 @@ class FilterParser {
     return static_cast<uint16_t>(filter_.nodes_.size() - 1);
   }
 
-  uint16_t parseOr() {
-    uint16_t node = parseAnd();
-    while (isWord("or", "||")) {
+  // Operands joined by one operator, from left to right.
+  uint16_t parseChain(FilterNode::Kind kind, std::string_view word, std::string_view symbol,
+                      uint16_t (FilterParser::*operand)()) {
+    uint16_t node = (this->*operand)();
+    while (isWord(word, symbol)) {
       advance();
-      node = addNode({FilterNode::Kind::Or, node, parseAnd()});
+      node = addNode({kind, node, (this->*operand)()});
     }
     return node;
   }
 
-  uint16_t parseAnd() {
-    uint16_t node = parseUnary();
-    while (isWord("and", "&&")) {
-      advance();
-      node = addNode({FilterNode::Kind::And, node, parseUnary()});
-    }
-    return node;
-  }
+  uint16_t parseOr() { return parseChain(FilterNode::Kind::Or, "or", "||", &FilterParser::parseAnd); }
+  uint16_t parseAnd() { return parseChain(FilterNode::Kind::And, "and", "&&", &FilterParser::parseUnary); }
 
   uint16_t parseUnary() {
     if (++depth_ > kDeepestNesting) fail("nested too deep (more than 64 parentheses and 'not's)");
@@ -432,17 +428,7 @@ class FilterParser {
 
   static void checkId(const Token& value, FilterTest& test) {
     if (!test.numeric) throw ParseError{"'id' is a number: compare it with a number", value.at, value.length};
-    setHeadersById(test, [&test](size_t id) { return compareIds(test.op, id, test.number); });
-  }
-
-  static bool compareIds(FilterOperator op, uint64_t id, uint64_t wanted) {
-    switch (op) {
-      case FilterOperator::Equal: return id == wanted;
-      case FilterOperator::NotEqual: return id != wanted;
-      case FilterOperator::Less: return id < wanted;
-      case FilterOperator::Greater: return id > wanted;
-      default: return false;
-    }
+    setHeadersById(test, [&test](size_t id) { return holdsForNumber(test, id); });
   }
 
   static void checkName(const Token& value, FilterTest& test) {
@@ -456,17 +442,7 @@ class FilterParser {
       throw ParseError{"unknown message name '" + value.text + "'" + nearest(value.text, names), value.at,
                        value.length};
     }
-    setHeadersById(test, [&test, &names](size_t id) { return compareTexts(test, names[id]); });
-  }
-
-  static bool compareTexts(const FilterTest& test, std::string_view text) {
-    switch (test.op) {
-      case FilterOperator::Equal: return text == test.text;
-      case FilterOperator::NotEqual: return text != test.text;
-      case FilterOperator::Contains: return text.find(test.text) != std::string_view::npos;
-      case FilterOperator::Matches: return RE2::PartialMatch(text, *test.pattern);
-      default: return false;
-    }
+    setHeadersById(test, [&test, &names](size_t id) { return holdsForText(test, names[id]); });
   }
 
   static void checkDirection(const Token& value, FilterTest& test) {

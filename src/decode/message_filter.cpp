@@ -17,30 +17,6 @@ namespace {
 
 FilterTruth truthOf(bool holds) { return holds ? FilterTruth::True : FilterTruth::False; }
 
-bool compareNumbers(FilterOperator op, uint64_t value, uint64_t wanted) {
-  switch (op) {
-    case FilterOperator::Equal: return value == wanted;
-    case FilterOperator::NotEqual: return value != wanted;
-    case FilterOperator::Less: return value < wanted;
-    case FilterOperator::Greater: return value > wanted;
-    case FilterOperator::Present: return true;
-    default: return false;
-  }
-}
-
-bool compareTexts(const FilterTest& test, std::string_view value) {
-  switch (test.op) {
-    case FilterOperator::Equal: return value == test.text;
-    case FilterOperator::NotEqual: return value != test.text;
-    case FilterOperator::Less: return value < test.text;
-    case FilterOperator::Greater: return value > test.text;
-    case FilterOperator::Contains: return value.find(test.text) != std::string_view::npos;
-    case FilterOperator::Matches: return RE2::PartialMatch(value, *test.pattern);
-    case FilterOperator::Present: return true;
-  }
-  return false;
-}
-
 // Takes the values of the fields the tests name, as the walker reads them,
 // and marks each test that one of them satisfies.
 class FilterSink {
@@ -114,7 +90,7 @@ class FilterSink {
     for (size_t index = 0; index < tests_.size(); ++index) {
       const FilterTest& test = tests_[index];
       if (test.subject != FilterTest::Subject::Field || test.key != key) continue;
-      if (test.op == FilterOperator::Present || (test.numeric && compareNumbers(test.op, value, test.number))) {
+      if (test.op == FilterOperator::Present || (test.numeric && holdsForNumber(test, value))) {
         truths_[index] = FilterTruth::True;
       }
     }
@@ -124,7 +100,7 @@ class FilterSink {
     for (size_t index = 0; index < tests_.size(); ++index) {
       const FilterTest& test = tests_[index];
       if (test.subject != FilterTest::Subject::Field || test.key != key) continue;
-      if (truths_[index] != FilterTruth::True && !test.numeric && compareTexts(test, value)) {
+      if (truths_[index] != FilterTruth::True && !test.numeric && holdsForText(test, value)) {
         truths_[index] = FilterTruth::True;
       }
     }
@@ -136,6 +112,32 @@ class FilterSink {
 };
 
 }  // namespace
+
+bool holdsForNumber(const FilterTest& test, uint64_t value) {
+  switch (test.op) {
+    case FilterOperator::Equal: return value == test.number;
+    case FilterOperator::NotEqual: return value != test.number;
+    case FilterOperator::Less: return value < test.number;
+    case FilterOperator::Greater: return value > test.number;
+    case FilterOperator::Present: return true;
+    case FilterOperator::Contains:
+    case FilterOperator::Matches: break;
+  }
+  return false;
+}
+
+bool holdsForText(const FilterTest& test, std::string_view value) {
+  switch (test.op) {
+    case FilterOperator::Equal: return value == test.text;
+    case FilterOperator::NotEqual: return value != test.text;
+    case FilterOperator::Less: return value < test.text;
+    case FilterOperator::Greater: return value > test.text;
+    case FilterOperator::Contains: return value.find(test.text) != std::string_view::npos;
+    case FilterOperator::Matches: return RE2::PartialMatch(value, *test.pattern);
+    case FilterOperator::Present: return true;
+  }
+  return false;
+}
 
 // Kleene's three values: a side still unknown decides nothing unless the
 // other side decides alone.
@@ -168,7 +170,7 @@ bool MessageFilter::decide(uint8_t id, uint16_t length, bool sent, const Message
     const FilterTest& test = tests_[index];
     switch (test.subject) {
       case FilterTest::Subject::Header: truths[index] = truthOf(test.headers[headerIndex]); break;
-      case FilterTest::Subject::Length: truths[index] = truthOf(compareNumbers(test.op, length, test.number)); break;
+      case FilterTest::Subject::Length: truths[index] = truthOf(holdsForNumber(test, length)); break;
       case FilterTest::Subject::Field: truths[index] = FilterTruth::Unknown; break;
     }
   }

@@ -61,6 +61,11 @@ struct FilterTest {
   std::bitset<512> headers;                 // Header: holds for sent * 256 + id
 };
 
+// Whether a value satisfies the test: a number, or a text (for Matches,
+// the test has its pattern).
+bool holdsForNumber(const FilterTest& test, uint64_t value);
+bool holdsForText(const FilterTest& test, std::string_view value);
+
 struct FilterNode {
   enum class Kind : uint8_t { Test, Not, And, Or };
   Kind kind = Kind::Test;
