@@ -263,9 +263,6 @@ class FilterParser {
   std::shared_ptr<const MessageFilter> parse() {
     filter_.root_ = parseOr();
     if (token_.kind != Token::Kind::End) fail("expected 'and', 'or' or the end, not '" + token_.text + "'");
-    filter_.testsFields_ = std::any_of(filter_.tests_.begin(), filter_.tests_.end(), [](const FilterTest& test) {
-      return test.subject == FilterTest::Subject::Field;
-    });
     return std::make_shared<const MessageFilter>(std::move(filter_));
   }
 

@@ -89,7 +89,6 @@ class MessageFilter {
   std::vector<FilterTest> tests_;
   std::vector<FilterNode> nodes_;
   uint16_t root_ = 0;
-  bool testsFields_ = false;
   // sent * 256 + id: the message's fields hold a key some test names.
   std::bitset<512> keyed_;
   // Where byte runs are written as hex to be compared.
