@@ -273,7 +273,7 @@ EOF
     say "| messages x text length | MB | wall s | CPU s | msgs/s (CPU) |"
     say "|---|---|---|---|---|"
     : >"$work/hostile-rows"
-    for entry in "20000 2000" "40000 2000" "20000 4000"; do
+    for entry in "50000 2000" "100000 2000" "50000 4000"; do
         # shellcheck disable=SC2086
         set -- $entry
         python3 "$root/bench/long-texts.py" "$work/long.pcap" "$1" "$2"
@@ -290,7 +290,7 @@ EOF
     say ""
     awk '{ cpu[$1 " " $2] = $3 }
         END { printf "Twice the messages: %.2fx the CPU time; twice the text: %.2fx.\n\n",
-            cpu["40000 2000"] / cpu["20000 2000"], cpu["20000 4000"] / cpu["20000 2000"] }' "$work/hostile-rows" |
+            cpu["100000 2000"] / cpu["50000 2000"], cpu["50000 4000"] / cpu["50000 2000"] }' "$work/hostile-rows" |
         tee -a "$report"
 }
 

@@ -5,6 +5,8 @@
 namespace vestrel {
 
 std::optional<ShownConnections::HeldEvent> ShownConnections::messageShown(const ConnectionKey& connection) {
+  if (lastShown_ == connection) return std::nullopt;
+  lastShown_ = connection;
   State& state = states_[connection];
   if (state.shown) return std::nullopt;
   state.shown = true;
@@ -18,7 +20,10 @@ bool ShownConnections::showsEvent(const ConnectionKey& connection, const Connect
     if (!shown) states_[connection].opening = HeldEvent{event, time};
     return shown;
   }
-  if (event.change == ConnectionChange::Closed && found != states_.end()) states_.erase(found);
+  if (event.change == ConnectionChange::Closed && found != states_.end()) {
+    states_.erase(found);
+    if (lastShown_ == connection) lastShown_.reset();
+  }
   return shown;
 }
 

@@ -35,6 +35,9 @@ class ShownConnections {
     std::optional<HeldEvent> opening;
   };
   std::unordered_map<ConnectionKey, State, ConnectionKeyHash> states_;
+  // The connection whose message was shown last, known to be shown: its
+  // messages mostly come in runs, and need no look-up then.
+  std::optional<ConnectionKey> lastShown_;
 };
 
 }  // namespace vestrel
