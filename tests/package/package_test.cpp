@@ -101,12 +101,14 @@ void expectWorkingPrograms(const std::filesystem::path& root) {
 // What the installed completion offers for the words typed, the last one
 // being completed, one a line.
 std::string completions(const std::filesystem::path& root, const std::vector<std::string>& words) {
-  std::vector<std::string> arguments = {
-      "-c",
+  // bash -c SCRIPT bash COMPLETION PROGRAM WORD...: the function as bash
+  // calls it, with the program, the word completed and the one before it.
+  const std::string script =
       "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
-      " _vestrel_trace \"$1\" \"${@: -1}\" \"${@: -2:1}\"; printf '%s\\n' \"${COMPREPLY[@]}\"",
-      "bash", (root / "usr/share/bash-completion/completions/vestrel-trace").string(),
-      (root / "usr/bin/vestrel-trace").string()};
+      " _vestrel_trace \"$1\" \"${@: -1}\" \"${@: -2:1}\"; printf '%s\\n' \"${COMPREPLY[@]}\"";
+  std::vector<std::string> arguments = {"-c", script, "bash",
+                                        (root / "usr/share/bash-completion/completions/vestrel-trace").string(),
+                                        (root / "usr/bin/vestrel-trace").string()};
   arguments.insert(arguments.end(), words.begin(), words.end());
   const ChildResult result = runTool("bash", arguments);
   EXPECT_EQ(result.status, "exit 0") << result.errors;
