@@ -88,7 +88,7 @@ fuzz-deps:
 fuzz-configure: fuzz-deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DVESTREL_FUZZ=ON -DVESTREL_BUILD_TESTS=OFF >/dev/null
-	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_pcap_records fuzz_seeds
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_pcap_records fuzz_filter fuzz_seeds
 
 fuzz: fuzz-configure
 	@scripts/run-fuzz.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
@@ -98,7 +98,7 @@ fuzz: fuzz-configure
 fuzz-coverage: fuzz-deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR)-coverage -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DVESTREL_FUZZ=ON -DVESTREL_FUZZ_COVERAGE=ON -DVESTREL_BUILD_TESTS=OFF >/dev/null
-	@cmake --build $(FUZZ_DIR)-coverage -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_pcap_records
+	@cmake --build $(FUZZ_DIR)-coverage -j $(JOBS) --target fuzz_frames fuzz_stream fuzz_pcap_records fuzz_filter
 	@scripts/fuzz-coverage.sh $(FUZZ_DIR)-coverage/fuzz $(FUZZ_DIR)/fuzz
 
 # Rewrites the checked-in seed corpora from the generator and the real sessions.

@@ -9,7 +9,9 @@
 # a bulk transfer: BENCH_BULK_RUNS (runs per capture program, default 2),
 # BENCH_BULK_SECONDS (default 4), BENCH_BULK_RATE (chat messages per second,
 # default 100) and BENCH_BEFORE (an earlier build's vestrel, run beside this
-# one and shown as "vestrel, before"; none by default).
+# one and shown as "vestrel, before"; none by default). BENCH_SECTIONS runs
+# only the sections named (e.g. "filters"): the report is printed, and
+# RESULTS.md left as it is.
 # The live part needs root (a private network namespace); without it, it is
 # left out and the report says so.
 set -eu
@@ -66,7 +68,8 @@ machine() {
 }
 
 # One offline table: the rows given on standard input ("label<TAB>program
-# <TAB>options"; the file is read with -r FILE after the options), measured
+# <TAB>options[<TAB>-Y's expression]"; the file is read with -r FILE after
+# the options), measured
 # in rounds: each round runs every row once, so a busy spell of the shared
 # machine falls on all rows alike and the ratios between them hold. Prints
 # the rows with medians of RUNS rounds; row N's "wall cpu" is left in
@@ -79,12 +82,14 @@ round_table() {
     round=0
     while [ "$round" -lt "$runs" ]; do
         index=0
-        while IFS="$tab" read -r label program options; do
+        while IFS="$tab" read -r label program options filter; do
             index=$((index + 1))
             command=$program
             [ "$program" = tcpdump ] || command="$build/$program"
+            set --
+            [ -z "$filter" ] || set -- -Y "$filter"
             # shellcheck disable=SC2086
-            /usr/bin/time -f '%e %U %S %M' -o "$work/one" $command $options -r "$file" \
+            /usr/bin/time -f '%e %U %S %M' -o "$work/one" $command $options "$@" -r "$file" \
                 </dev/null >/dev/null 2>"$work/stderr" ||
                 { echo "failed: $command $options -r $file" >&2; cat "$work/stderr" >&2; exit 1; }
             cat "$work/one" >>"$work/times.$index"
@@ -92,7 +97,7 @@ round_table() {
         round=$((round + 1))
     done
     index=0
-    while IFS="$tab" read -r label program options; do
+    while IFS="$tab" read -r label program options filter; do
         index=$((index + 1))
         wall=$(awk '{ print $1 }' "$work/times.$index" | median)
         cpu=$(awk '{ print $2 + $3 }' "$work/times.$index" | median)
@@ -236,6 +241,59 @@ attacks() {
         "$work/attack-rows" | tee -a "$report"
 }
 
+# -Y: a filter on the header alone against none, and ones that read the
+# fields; then a pattern a backtracking engine takes exponential time over,
+# on texts of one length and twice it, in one count of messages and twice it.
+filters() {
+    million=1000000
+    [ -f "$work/one.pcap" ] || "$build/vestrel-gen" --messages $million -o "$work/one.pcap"
+    say "## Offline: the message filter (-Y)"
+    say ""
+    say "The --messages capture of 1,000,000 messages (one per segment), as above; medians of $runs rounds." \
+        "Every row has -n (which changes nothing), as the table's rows need options before the expression."
+    say ""
+    say "| program | wall s | CPU s | msgs/s (wall) | msgs/s (CPU) | peak RSS MB |"
+    say "|---|---|---|---|---|---|"
+    round_table "$work/one.pcap" $million <<EOF
+vestrel-trace -n -r FILE${tab}vestrel-trace${tab}-n
+vestrel-trace -n -Y 'name == SID_CHATCOMMAND' -r FILE${tab}vestrel-trace${tab}-n${tab}name == SID_CHATCOMMAND
+vestrel-trace -n -Y 'text contains "/w"' -r FILE${tab}vestrel-trace${tab}-n${tab}text contains "/w"
+vestrel-trace -n -Y 'not (name == SID_PING)' -r FILE${tab}vestrel-trace${tab}-n${tab}not (name == SID_PING)
+EOF
+    say ""
+    read -r nw nc <"$work/row.1"
+    read -r fw fc <"$work/row.2"
+    awk -v nw="$nw" -v nc="$nc" -v fw="$fw" -v fc="$fc" 'BEGIN {
+        printf "-Y %cname == SID_CHATCOMMAND%c takes %.2fx the time of no filter (CPU %.2fx).\n\n", 39, 39, fw / nw, fc / nc }' |
+        tee -a "$report"
+    say "Hostile texts: bench/long-texts.py writes one connection of chat commands whose texts are LENGTH" \
+        "letters 'a' and a '!'; -Y 'text matches \"(a+)+b\"' takes none of them, and must read every text to" \
+        "the end to know: a backtracking engine would try every way to split each run, at every start. Output to /dev/null; medians of $runs rounds."
+    say ""
+    say "| messages x text length | MB | wall s | CPU s | msgs/s (CPU) |"
+    say "|---|---|---|---|---|"
+    : >"$work/hostile-rows"
+    for entry in "50000 2000" "100000 2000" "50000 4000"; do
+        # shellcheck disable=SC2086
+        set -- $entry
+        python3 "$root/bench/long-texts.py" "$work/long.pcap" "$1" "$2"
+        size=$(du -m "$work/long.pcap" | cut -f1)
+        round_table "$work/long.pcap" "$1" >/dev/null <<EOF
+hostile${tab}vestrel-trace${tab}-n${tab}text matches "(a+)+b"
+EOF
+        read -r wall cpu <"$work/row.1"
+        echo "$1 $2 $cpu" >>"$work/hostile-rows"
+        awk -v n="$1" -v l="$2" -v mb="$size" -v wall="$wall" -v cpu="$cpu" 'BEGIN {
+            printf "| %d x %d | %d | %.3f | %.3f | %.0f |\n", n, l, mb, wall, cpu, n / cpu }' | tee -a "$report"
+    done
+    rm -f "$work/long.pcap"
+    say ""
+    awk '{ cpu[$1 " " $2] = $3 }
+        END { printf "Twice the messages: %.2fx the CPU time; twice the text: %.2fx.\n\n",
+            cpu["100000 2000"] / cpu["50000 2000"], cpu["50000 4000"] / cpu["50000 2000"] }' "$work/hostile-rows" |
+        tee -a "$report"
+}
+
 # Heads a live table; false, with a note, where no network namespace can
 # be made.
 live_section() {
@@ -365,8 +423,14 @@ micro() {
 }
 
 machine
+if [ -n "${BENCH_SECTIONS:-}" ]; then
+    for section in $BENCH_SECTIONS; do "$section"; done
+    echo "Not written: $results (BENCH_SECTIONS ran only $BENCH_SECTIONS)"
+    exit 0
+fi
 offline
 attacks
+filters
 live
 live_bulk
 live_attacks

@@ -38,6 +38,21 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${PROJECT_BINARY_DIR}/copy
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# vestrel-trace's bash completion, made from the built program's --help
+# and the decoder tables' words.
+set(completion ${PROJECT_BINARY_DIR}/completion/vestrel-trace)
+add_custom_command(
+  OUTPUT ${completion}
+  COMMAND ${CMAKE_COMMAND} -DTRACE=$<TARGET_FILE:vestrel-trace> -DFIELDS=$<TARGET_FILE:vestrel-fields>
+          -DTEMPLATE=${PROJECT_SOURCE_DIR}/completion/vestrel-trace.in -DOUTPUT=${completion}
+          -P ${CMAKE_CURRENT_LIST_DIR}/Completion.cmake
+  DEPENDS vestrel-trace vestrel-fields ${PROJECT_SOURCE_DIR}/completion/vestrel-trace.in
+          ${CMAKE_CURRENT_LIST_DIR}/Completion.cmake
+  COMMENT "Making the bash completion of vestrel-trace"
+  VERBATIM)
+add_custom_target(completion ALL DEPENDS ${completion})
+install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
 # The JSON Schema of a line of `vestrel-trace --json`, for those who check
 # or read its output with their own tools.
 install(FILES ${PROJECT_SOURCE_DIR}/schema/vestrel-trace.schema.json DESTINATION ${CMAKE_INSTALL_DOCDIR})

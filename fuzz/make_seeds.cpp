@@ -1,5 +1,5 @@
 // fuzz_seeds DIR: writes the starting corpora to DIR/fuzz_frames,
-// DIR/fuzz_stream and DIR/fuzz_pcap_records (fuzz/corpus in the
+// DIR/fuzz_stream, DIR/fuzz_pcap_records and DIR/fuzz_filter (fuzz/corpus in the
 // repository), all made by the
 // project's own generator: the sample session's frames in every link layer,
 // its stream cut as its segments cut it, every message the generator
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture_writer.h"
@@ -325,16 +326,37 @@ void writePcapRecordSeeds(SeedWriter& seeds) {
   seeds.write("header_cut", recordsInput(0, {{1, 2, 60, 60}}, 70));
 }
 
+// -Y's expressions of every form, each over a whisper the client sent.
+void writeFilterSeeds(SeedWriter& seeds) {
+  static constexpr std::string_view kExpressions[] = {
+      "name == SID_CHATCOMMAND",
+      "text contains \"/w\" and direction == sent",
+      "not (result == 0) || id > 0x0E",
+      "username matches \"^rp(Alpha|Bravo)$\" or length < 100",
+      "(event_id == 5 && !email) or channels == \"Backstage\"",
+      "text == \"a\\x41\\n\\\"\" or product != \"STAR\" or password_hash > \"00\"",
+  };
+  // The text's zero ends it; the literal's own is not sent.
+  static constexpr char kWhisperBytes[] = "\n\x0E\x01/w rpAlpha psst\0";
+  constexpr std::string_view kWhisper(kWhisperBytes, sizeof kWhisperBytes - 1);
+  int index = 0;
+  for (const std::string_view expression : kExpressions) {
+    std::vector<uint8_t> input(expression.begin(), expression.end());
+    input.insert(input.end(), kWhisper.begin(), kWhisper.end());
+    seeds.write("expression-" + std::to_string(index++), input);
+  }
+}
+
 }  // namespace
 
 }  // namespace vestrel::fuzz
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    static_cast<void>(
-        std::fprintf(stderr,
-                     "usage: fuzz_seeds DIR [CAPTURE...]   (writes DIR/fuzz_frames, DIR/fuzz_stream and "
-                     "DIR/fuzz_pcap_records; each CAPTURE, a real session, adds its frames and streams)\n"));
+    static_cast<void>(std::fprintf(
+        stderr,
+        "usage: fuzz_seeds DIR [CAPTURE...]   (writes DIR/fuzz_frames, DIR/fuzz_stream, "
+        "DIR/fuzz_pcap_records and DIR/fuzz_filter; each CAPTURE, a real session, adds its frames and streams)\n"));
     return 2;
   }
   const std::filesystem::path root = argv[1];
@@ -346,5 +368,7 @@ int main(int argc, char** argv) {
   for (int index = 2; index < argc; ++index) vestrel::fuzz::writeRealSessionSeeds(frames, stream, argv[index]);
   vestrel::fuzz::SeedWriter records(root / "fuzz_pcap_records");
   vestrel::fuzz::writePcapRecordSeeds(records);
+  vestrel::fuzz::SeedWriter filters(root / "fuzz_filter");
+  vestrel::fuzz::writeFilterSeeds(filters);
   return 0;
 }

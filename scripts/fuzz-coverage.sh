@@ -12,7 +12,7 @@ rm -rf "$profiles"
 mkdir -p "$profiles"
 
 objects=""
-for target in fuzz_frames fuzz_stream fuzz_pcap_records; do
+for target in fuzz_frames fuzz_stream fuzz_pcap_records fuzz_filter; do
     corpora=$source_dir/fuzz/corpus/$target
     working=${fuzz_dir:+$fuzz_dir/run/$target/corpus}
     if [ -n "$working" ] && [ -d "$working" ]; then corpora="$corpora $working"; fi

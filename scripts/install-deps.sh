@@ -5,7 +5,7 @@
 set -eu
 
 # One variable per group; a package may be in several.
-build_packages="build-essential make cmake pkg-config libpcap-dev libcap-dev"
+build_packages="build-essential make cmake pkg-config libpcap-dev libcap-dev libre2-dev"
 # make package: dpkg-shlibdeps (dpkg-dev) and file find the libraries the
 # programs need.
 package_packages="$build_packages dpkg-dev file"

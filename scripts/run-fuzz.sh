@@ -25,7 +25,7 @@ report_failure() {
     failed=1
 }
 
-for target in fuzz_frames fuzz_stream fuzz_pcap_records; do
+for target in fuzz_frames fuzz_stream fuzz_pcap_records fuzz_filter; do
     corpus=$source_dir/fuzz/corpus/$target
     dictionary=$source_dir/fuzz/$target.dict
     working=$work_dir/$target/corpus

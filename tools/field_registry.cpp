@@ -3,10 +3,14 @@
 // with a decoder, the message's name and its fields in wire order, each with
 // its key, the form its JSON value takes (the schema's name for it), and
 // whether the console shows it only with -u or after the other fields.
+// With --filter-words: every word vestrel-trace -Y knows, one a line, for
+// the bash completion.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "decode/decoder_sets.h"
+#include "decode/message_filter.h"
 #include "decode/message_names.h"
 
 namespace vestrel {
@@ -84,7 +88,11 @@ void printSet(DecoderSet set) {
 }  // namespace
 }  // namespace vestrel
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--filter-words") == 0) {
+    for (const std::string& word : vestrel::filterWords()) std::printf("%s\n", word.c_str());
+    return 0;
+  }
   std::printf("{\"classic\":{");
   vestrel::printSet(vestrel::DecoderSet::Classic);
   std::printf("},\"full\":{");

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "decode/message_filter.h"
 #include "stream/segment_handler.h"
 
 namespace vestrel {
@@ -292,6 +293,11 @@ std::optional<std::string> checkCommand(Scan& scan, int argc, char* const* argv)
   TraceSettings& settings = scan.command.settings;
   if (!settings.readFile.empty() && !settings.device.empty()) return "-r and -i cannot be used together";
   if (auto problem = checkSaving(settings.save)) return problem;
+  if (!settings.displayFilter.empty()) {
+    FilterParse parse = parseMessageFilter(settings.displayFilter);
+    if (!parse.filter) return "-Y: " + describeFilterProblem(parse, settings.displayFilter);
+    settings.print.filter = std::move(parse.filter);
+  }
   for (int at = optind; at < argc; ++at) {
     if (!settings.filterExpression.empty()) settings.filterExpression += ' ';
     settings.filterExpression += argv[at];

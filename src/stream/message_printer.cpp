@@ -422,8 +422,23 @@ void MessagePrinter::logMessage(std::span<const uint8_t> message, bool sent) {
   stopLogging();
 }
 
+// A message the filter passes is shown after the opening of its
+// connection, when that was held.
+bool MessagePrinter::filterPasses(bool passes, const ConnectionKey* connection) {
+  if (!passes) return false;
+  if (connection == nullptr) return true;
+  if (const auto held = shown_.messageShown(*connection)) {
+    const timeval now = frameTime_;
+    frameTime_ = held->time;
+    writeEvent(*connection, held->event);
+    frameTime_ = now;
+  }
+  return true;
+}
+
 void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (print_.filter && !filterPasses(print_.filter->passes(reader, sent), connection)) return;
   if (!print_.show) {
     logMessage(reader.bytes(), sent);
     countMessage(reader.id(), sent, static_cast<uint32_t>(reader.size()), connection);
@@ -453,6 +468,7 @@ void MessagePrinter::printMessage(const MessageReader& reader, bool sent, const 
 
 void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const ConnectionKey* connection) {
   if (limitReached()) return;
+  if (print_.filter && !filterPasses(print_.filter->passesHeader(header, sent), connection)) return;
   if (!print_.show) {
     countMessage(header.id, sent, header.length, connection);
     return;
@@ -471,6 +487,12 @@ void MessagePrinter::printTooLong(const MessageHeader& header, bool sent, const 
 
 void MessagePrinter::printEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
   if (limitReached() || !print_.show) return;
+  if (print_.filter && !shown_.showsEvent(connection, event, frameTime_)) return;
+  writeEvent(connection, event);
+}
+
+void MessagePrinter::writeEvent(const ConnectionKey& connection, const ConnectionEvent& event) {
+  if (!print_.show) return;
   if (print_.json) {
     printJsonEvent(connection, event);
   } else if (print_.connection) {

@@ -8,11 +8,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "decode/display_settings.h"
+#include "decode/message_filter.h"
 #include "decode/message_reader.h"
 #include "output/hex_dump.h"
 #include "output/json_text.h"
@@ -20,6 +23,7 @@
 #include "stream/connection_events.h"
 #include "stream/connection_table.h"
 #include "stream/message_stats.h"
+#include "stream/shown_connections.h"
 
 namespace vestrel {
 
@@ -57,12 +61,15 @@ struct PrintSettings {
   // Nothing on the console at all (it carries something else); messages
   // are still counted and logged.
   bool show = true;
+  // When set, only the messages it passes are shown, counted and logged,
+  // and the events of their connections (see ShownConnections).
+  std::shared_ptr<const MessageFilter> filter;
 };
 
 class MessagePrinter final : public ConnectionEvents {
  public:
   explicit MessagePrinter(const OutputSettings& settings, PrintSettings print = {})
-      : log(settings.logFile.get()), settings_(settings), print_(print) {}
+      : log(settings.logFile.get()), settings_(settings), print_(std::move(print)) {}
 
   // The capture time of the frame being handled: every message it completes
   // is stamped with it.
@@ -103,6 +110,8 @@ class MessagePrinter final : public ConnectionEvents {
   bool flushEachMessage = true;
 
  private:
+  bool filterPasses(bool passes, const ConnectionKey* connection);
+  void writeEvent(const ConnectionKey& connection, const ConnectionEvent& event);
   void beginLine(const ConnectionKey* connection);
   void writeTime();
   void countMessage(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection);
@@ -130,6 +139,7 @@ class MessagePrinter final : public ConnectionEvents {
   std::optional<ConnectionKey> described_;
   std::string connectionText_;
   HexDumpLog logBlocks_;
+  ShownConnections shown_;
 };
 
 const char* directionText(bool sent);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "stream/delivered_bytes.h"
@@ -20,7 +21,7 @@ inline constexpr uint16_t kBncsPort = 6112;
 
 // Everything the handler keeps between frames.
 struct Monitor {
-  explicit Monitor(const OutputSettings& settings, PrintSettings print = {}) : printer(settings, print) {}
+  explicit Monitor(const OutputSettings& settings, PrintSettings print = {}) : printer(settings, std::move(print)) {}
 
   MessagePrinter printer;
   // The chat ports: a segment to one of them travels toward the server.

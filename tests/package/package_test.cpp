@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 
 #include "package/system_tools.h"
@@ -33,6 +34,7 @@ std::set<std::string> filesUnder(const std::filesystem::path& root) {
 const std::set<std::string> kInstalledFiles = {
     "usr/bin/vestrel",
     "usr/bin/vestrel-trace",
+    "usr/share/bash-completion/completions/vestrel-trace",
     "usr/share/doc/vestrel/copyright",
     "usr/share/doc/vestrel/vestrel-trace.schema.json",
     "usr/share/man/man1/vestrel.1.gz",
@@ -97,6 +99,52 @@ void expectWorkingPrograms(const std::filesystem::path& root) {
   EXPECT_EQ(decoded.output, readFile(kGoldenConsole));
 }
 
+// What the installed completion offers for the words typed, the last one
+// being completed, one a line.
+std::string completions(const std::filesystem::path& root, const std::vector<std::string>& words) {
+  // bash -c SCRIPT bash COMPLETION PROGRAM WORD...: the function as bash
+  // calls it, with the program, the word completed and the one before it.
+  const std::string script =
+      "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
+      " _vestrel_trace \"$1\" \"${@: -1}\" \"${@: -2:1}\"; printf '%s\\n' \"${COMPREPLY[@]}\"";
+  std::vector<std::string> arguments = {"-c", script, "bash",
+                                        (root / "usr/share/bash-completion/completions/vestrel-trace").string(),
+                                        (root / "usr/bin/vestrel-trace").string()};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  const ChildResult result = runTool("bash", arguments);
+  EXPECT_EQ(result.status, "exit 0") << result.errors;
+  return result.output;
+}
+
+// The options --help names, those after "-" on a line's start or in
+// parentheses, one a line.
+std::string helpOptions(const std::filesystem::path& root) {
+  const std::string help = runTool((root / "usr/bin/vestrel-trace").string(), {"--help"}).output;
+  static const std::regex kOption("\n  (-[-A-Za-z]+)|\\((--[a-z-]+)\\)");
+  std::string options;
+  std::set<std::string> seen;
+  for (auto match = std::sregex_iterator(help.begin(), help.end(), kOption); match != std::sregex_iterator(); ++match) {
+    const std::string option = (*match)[1].matched ? (*match)[1].str() : (*match)[2].str();
+    if (seen.insert(option).second) options += option + "\n";
+  }
+  return options;
+}
+
+// The completion offers the options of --help, the devices of -D, and -Y's
+// keys and message names inside the expression typed so far.
+void expectCompletion(const std::filesystem::path& root) {
+  EXPECT_EQ(completions(root, {"-"}), helpOptions(root));
+  EXPECT_EQ(completions(root, {"--js"}), "--json\n");
+  EXPECT_EQ(completions(root, {"-Y", "name == SID_CHATC"}), "name == SID_CHATCOMMAND\n");
+  EXPECT_EQ(completions(root, {"-r", "x", "-Y", "text contains \"a\" and (usern"}),
+            "text contains \"a\" and (username\n");
+  const std::string devices = runTool((root / "usr/bin/vestrel-trace").string(), {"-D"}).output;
+  if (const size_t dot = devices.find('.'); dot != std::string::npos) {
+    const std::string first = devices.substr(dot + 1, devices.find_first_of(" \n", dot) - dot - 1);
+    EXPECT_TRUE(completions(root, {"-i", ""}).starts_with(first + "\n")) << devices;
+  }
+}
+
 class DebianPackage : public ::testing::Test {
  protected:
   // One package for all cases of the suite: building it takes seconds.
@@ -150,6 +198,7 @@ TEST_F(DebianPackage, ShipsTheProgramsAndManualPagesThatWork) {
   expectManualPages(root.path());
   expectCopyright(root.path());
   expectWorkingPrograms(root.path());
+  expectCompletion(root.path());
 }
 
 // The version the monitor reports is the project's, which names the package.
@@ -167,6 +216,7 @@ TEST(InstallStep, PutsTheSameFilesUnderDestdir) {
   expectManualPages(root.path());
   expectCopyright(root.path());
   expectWorkingPrograms(root.path());
+  expectCompletion(root.path());
 }
 
 }  // namespace
