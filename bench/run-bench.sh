@@ -141,10 +141,13 @@ EOF
         read -r tw tc <"$work/row.1"
         read -r vw vc <"$work/row.2"
         read -r sw sc <"$work/row.3"
+        read -r lw lc <"$work/row.5"
         read -r jw jc <"$work/row.7"
-        awk -v tw="$tw" -v tc="$tc" -v vw="$vw" -v vc="$vc" -v sw="$sw" -v sc="$sc" -v jw="$jw" -v jc="$jc" 'BEGIN {
+        awk -v tw="$tw" -v tc="$tc" -v vw="$vw" -v vc="$vc" -v sw="$sw" -v sc="$sc" -v jw="$jw" -v jc="$jc" \
+            -v lw="$lw" -v lc="$lc" 'BEGIN {
             printf "vestrel-trace -r is %.1fx faster than tcpdump by wall time, %.1fx by CPU time;", tw / vw, tc / vc
             printf " each connection on its own takes %.2fx the time of the shared stream (CPU %.2fx);", vw / sw, vc / sc
+            printf " --log takes %.2fx the time of no log (CPU %.2fx);", lw / vw, lc / vc
             printf " --json takes %.2fx the time of the console output (CPU %.2fx).\n\n", jw / vw, jc / vc }' |
             tee -a "$report"
     done
