@@ -66,6 +66,7 @@ bool FrameSaver::open(uint32_t number, time_t intervalStart) {
   if (name_.empty()) return fail(settings_.file, "makes an empty file name");
   OutputFile file = createOutputFile(name_.c_str(), input_);
   if (!file.file) {
+    createError_ = file.error;
     return fail(name_, file.isInput ? "is the capture file being read; not written" : std::strerror(file.error));
   }
   dumper_ = pcap_dump_fopen(capture_, file.file.get());

@@ -5,6 +5,7 @@
 
 #include <pcap/pcap.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -57,6 +58,8 @@ class FrameSaver {
   // limit of -G is no error: limitReached() tells it.
   const std::string& error() const { return error_; }
   bool limitReached() const { return limitReached_; }
+  // Whether a file could not be made for want of permission.
+  bool refusedAccess() const { return createError_ == EACCES || createError_ == EPERM; }
   // The current file and its name, to be told apart from the log.
   FILE* stream() const { return stream_; }
   const std::string& name() const { return name_; }
@@ -81,6 +84,7 @@ class FrameSaver {
   time_t intervalStart_ = 0;
   std::string error_;
   bool limitReached_ = false;
+  int createError_ = 0;  // errno of a file that could not be made
 };
 
 }  // namespace vestrel

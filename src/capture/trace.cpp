@@ -1,6 +1,7 @@
 #include "capture/trace.h"
 
 #include <pcap/pcap.h>
+#include <pwd.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -333,6 +334,12 @@ void reportRun(const TraceRun& run, const Source& source, const TrackerCounts& c
   static_cast<void>(std::fputs(report.c_str(), stderr));
 }
 
+// The user the program runs as now, by name when it has one.
+std::string currentUserName() {
+  const passwd* user = getpwuid(geteuid());
+  return user != nullptr ? user->pw_name : "user " + std::to_string(geteuid());
+}
+
 bool openSource(const TraceSettings& settings, Source& source) {
   return settings.readFile.empty() ? openLiveSource(settings, source) : openFileSource(settings.readFile, source);
 }
@@ -388,7 +395,13 @@ int runTrace(TraceSettings& settings) {
   // Everything that needs privileges is open; what follows parses bytes
   // anyone on the network can send.
   if (!giveUpPrivilegesOrSay(processPrivileges(), stderr, kTraceProgramName, settings.dropUser)) return kFailure;
-  if (saver && rotates && !startSaving(*saver, source, output)) return kFailure;
+  if (saver && rotates && !startSaving(*saver, source, output)) {
+    if (saver->refusedAccess()) {
+      sayError("the files of -C and -G are made as " + currentUserName() +
+               ", whom the capture runs as; -Z USER names another");
+    }
+    return kFailure;
+  }
   if (source.live) {
     static_cast<void>(std::fprintf(stderr, "%s: listening on %s, link-type %s\n", kTraceProgramName,
                                    consoleSafe(source.name), describeLinkType(datalink).c_str()));
