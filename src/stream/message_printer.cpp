@@ -396,6 +396,10 @@ void MessagePrinter::beginLine(const ConnectionKey* connection) {
 void MessagePrinter::countMessage(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection) {
   ++printed_;
   if (stats != nullptr) stats->count(id, sent, length, connection, frameTime_);
+  lineDone();
+}
+
+void MessagePrinter::lineDone() {
   if (flushEachMessage) {
     flush();
   } else {
@@ -501,7 +505,9 @@ void MessagePrinter::writeEvent(const ConnectionKey& connection, const Connectio
   } else {
     return;
   }
-  if (flushEachMessage) flush();
+  // As a message's: a run of events with no message between (a flood of
+  // connections, the end of a capture) goes out in batches, never held.
+  lineDone();
 }
 
 void MessagePrinter::beginJsonObject(const ConnectionKey* connection, JsonMembers& members) {

@@ -115,6 +115,8 @@ class MessagePrinter final : public ConnectionEvents {
   void beginLine(const ConnectionKey* connection);
   void writeTime();
   void countMessage(uint8_t id, bool sent, uint32_t length, const ConnectionKey* connection);
+  // A message's or event's text is whole: out now, or with the next batch.
+  void lineDone();
   std::string_view connectionText(const ConnectionKey& connection);
   void beginJsonObject(const ConnectionKey* connection, JsonMembers& members);
   void printJsonMessage(const MessageReader& reader, bool sent, const ConnectionKey* connection);
