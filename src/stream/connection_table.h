@@ -45,18 +45,18 @@ struct DirectionStream {
   SequenceOrder order;
   MessageFramer framer;
   Connection* connection = nullptr;
-  bool sent = false;  // toward the server
-  // The window its sender offers the other direction, in bytes, once seen.
-  uint32_t advertisedWindow = 0;
-  bool windowSeen = false;
-  // The window scale shift of its sender's SYN, when it carried one.
-  std::optional<uint8_t> windowShift;
-  // Where its FIN stands: no byte at or past it is delivered.
-  std::optional<uint32_t> finSequence;
   // The directions holding bytes behind a gap, oldest first (the tracker's
   // list, bounded in total).
   DirectionStream* holdingNewer = nullptr;
   DirectionStream* holdingOlder = nullptr;
+  // Where its FIN stands: no byte at or past it is delivered.
+  std::optional<uint32_t> finSequence;
+  // The window its sender offers the other direction, in bytes, once seen.
+  uint32_t advertisedWindow = 0;
+  // The window scale shift of its sender's SYN, when it carried one.
+  std::optional<uint8_t> windowShift;
+  bool windowSeen = false;
+  bool sent = false;  // toward the server
   bool holding = false;
 };
 

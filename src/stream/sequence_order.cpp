@@ -23,7 +23,7 @@ void SequenceOrder::start(uint32_t sequence) {
   started_ = true;
   provisional_ = false;
   provisionalSegments_ = 0;
-  held_.clear();
+  held_.reset();
   heldBytes_ = heldMemory_ = 0;
 }
 
@@ -77,7 +77,7 @@ Placement SequenceOrder::accept(uint32_t sequence, std::span<const uint8_t> payl
     return Placement::Taken;
   }
   if (end <= nextPosition_) return Placement::Duplicate;
-  if (position <= nextPosition_ && held_.empty()) {
+  if (position <= nextPosition_ && holdsNothing()) {
     // The common case: the next segment in order goes straight out.
     payload = payload.subspan(nextPosition_ - position);
     next_ += static_cast<uint32_t>(payload.size());
@@ -100,8 +100,10 @@ void SequenceOrder::hold(Position position, std::span<const uint8_t> payload) {
     payload = payload.subspan(std::min<size_t>(payload.size(), nextPosition_ - position));
     position = nextPosition_;
   }
-  auto after = held_.upper_bound(position);
-  if (after != held_.begin()) {
+  if (held_ == nullptr) held_ = std::make_unique<Pieces>();
+  Pieces& held = *held_;
+  auto after = held.upper_bound(position);
+  if (after != held.begin()) {
     const auto before = std::prev(after);
     const Position beforeEnd = before->first + before->second.size();
     if (beforeEnd > position) {
@@ -111,8 +113,8 @@ void SequenceOrder::hold(Position position, std::span<const uint8_t> payload) {
     }
   }
   while (!payload.empty()) {
-    const auto piece = held_.lower_bound(position);
-    const Position limit = piece == held_.end() ? kNoLimit : piece->first;
+    const auto piece = held.lower_bound(position);
+    const Position limit = piece == held.end() ? kNoLimit : piece->first;
     if (limit > position) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(payload.size(), limit - position));
       holdPiece(position, payload.first(length));
@@ -128,9 +130,10 @@ void SequenceOrder::hold(Position position, std::span<const uint8_t> payload) {
 
 // A piece that goes on from a small one before it joins it.
 void SequenceOrder::holdPiece(Position position, std::span<const uint8_t> piece) {
-  const auto after = held_.lower_bound(position);
+  Pieces& held = *held_;
+  const auto after = held.lower_bound(position);
   heldBytes_ += piece.size();
-  if (after != held_.begin()) {
+  if (after != held.begin()) {
     auto& before = *std::prev(after);
     if (before.first + before.second.size() == position && before.second.size() < kJoinBelow) {
       heldMemory_ -= before.second.capacity();
@@ -139,20 +142,20 @@ void SequenceOrder::holdPiece(Position position, std::span<const uint8_t> piece)
       return;
     }
   }
-  const auto added = held_.emplace_hint(after, position, std::vector<uint8_t>(piece.begin(), piece.end()));
+  const auto added = held.emplace_hint(after, position, std::vector<uint8_t>(piece.begin(), piece.end()));
   heldMemory_ += added->second.capacity() + kHeldPieceCost;
 }
 
-void SequenceOrder::release(std::map<Position, std::vector<uint8_t>>::iterator piece) {
+void SequenceOrder::release(Pieces::iterator piece) {
   heldBytes_ -= piece->second.size();
   heldMemory_ -= piece->second.capacity() + kHeldPieceCost;
-  held_.erase(piece);
+  held_->erase(piece);
 }
 
 // Delivers the waiting pieces that the stream has reached.
 void SequenceOrder::deliverHeld(OrderedOutput& output) {
-  while (!held_.empty() && held_.begin()->first <= nextPosition_) {
-    const auto first = held_.begin();
+  while (!holdsNothing() && held_->begin()->first <= nextPosition_) {
+    const auto first = held_->begin();
     const Position end = first->first + first->second.size();
     if (end <= nextPosition_) {
       release(first);
@@ -163,7 +166,7 @@ void SequenceOrder::deliverHeld(OrderedOutput& output) {
     heldMemory_ -= bytes.capacity();
     heldBytes_ -= bytes.size();
     heldMemory_ -= kHeldPieceCost;
-    held_.erase(first);
+    held_->erase(first);
     next_ += static_cast<uint32_t>(end - nextPosition_);
     nextPosition_ = end;
     output.bytes(std::span(bytes).subspan(offset));
@@ -181,8 +184,8 @@ void SequenceOrder::commit(OrderedOutput& output) {
 
 bool SequenceOrder::skipFirstGap(OrderedOutput& output) {
   if (provisional_) commit(output);
-  if (held_.empty()) return false;
-  const Position first = held_.begin()->first;
+  if (holdsNothing()) return false;
+  const Position first = held_->begin()->first;
   if (first > nextPosition_) {
     const uint64_t gap = first - nextPosition_;
     next_ += static_cast<uint32_t>(gap);
@@ -198,7 +201,7 @@ void SequenceOrder::acknowledged(uint32_t acknowledged, OrderedOutput& output) {
   const Position position = positionOf(acknowledged);
   if (position <= nextPosition_ || position > seenEnd_) return;
   if (provisional_) commit(output);
-  while (nextPosition_ < position && !held_.empty() && held_.begin()->first < position) skipFirstGap(output);
+  while (nextPosition_ < position && !holdsNothing() && held_->begin()->first < position) skipFirstGap(output);
   if (nextPosition_ < position) {
     const uint64_t gap = position - nextPosition_;
     next_ = acknowledged;

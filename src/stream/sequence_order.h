@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -79,6 +80,7 @@ class SequenceOrder {
 
  private:
   using Position = uint64_t;
+  using Pieces = std::map<Position, std::vector<uint8_t>>;
   Position positionOf(uint32_t sequence) const;
   void hold(Position position, std::span<const uint8_t> payload);
   void holdPiece(Position position, std::span<const uint8_t> piece);
@@ -86,7 +88,8 @@ class SequenceOrder {
   void commit(OrderedOutput& output);
   void keepWithinLimit(OrderedOutput& output);
   void noteSeen(Position end);
-  void release(std::map<Position, std::vector<uint8_t>>::iterator piece);
+  void release(Pieces::iterator piece);
+  bool holdsNothing() const { return held_ == nullptr || held_->empty(); }
 
   uint32_t next_ = 0;
   // next_ on a line that does not wrap: every byte's place in the stream.
@@ -96,8 +99,9 @@ class SequenceOrder {
   bool started_ = false;
   bool provisional_ = false;
   uint32_t provisionalSegments_ = 0;
-  // Pieces ahead of next_ by position, none overlapping another.
-  std::map<Position, std::vector<uint8_t>> held_;
+  // Pieces ahead of next_ by position, none overlapping another; made at
+  // the first gap, so that a connection without one costs a pointer.
+  std::unique_ptr<Pieces> held_;
   size_t heldBytes_ = 0;
   size_t heldMemory_ = 0;
 };
