@@ -341,6 +341,38 @@ void setConsole(FILE* stream) {
   firstFailure = 0;
 }
 
+namespace {
+
+// The columns a run of UTF-8 text takes: the bytes that continue a
+// character take none.
+size_t columnsOf(const char* text, size_t size) {
+  size_t columns = 0;
+  for (size_t at = 0; at < size; ++at) {
+    if ((static_cast<uint8_t>(text[at]) & 0xC0U) != 0x80U) ++columns;
+  }
+  return columns;
+}
+
+// One line (without its end) to aligned, its tabs written as the blanks
+// they stand for.
+void expandTabs(std::string& aligned, const char* line, size_t size) {
+  constexpr size_t kTabWidth = 8;
+  size_t column = 0;
+  size_t runStart = 0;
+  for (const void* tab; (tab = std::memchr(line + runStart, '\t', size - runStart)) != nullptr;) {
+    const size_t tabAt = static_cast<size_t>(static_cast<const char*>(tab) - line);
+    column += columnsOf(line + runStart, tabAt - runStart);
+    aligned.append(line + runStart, tabAt - runStart);
+    const size_t blanks = kTabWidth - column % kTabWidth;
+    aligned.append(blanks, ' ');
+    column += blanks;
+    runStart = tabAt + 1;
+  }
+  aligned.append(line + runStart, size - runStart);
+}
+
+}  // namespace
+
 void consoleAlignSince(size_t start, size_t width) {
   if (width == 0 || start >= pending.size()) return;
   const char* const text = pending.data() + start;
@@ -348,30 +380,18 @@ void consoleAlignSince(size_t start, size_t width) {
   // Most messages are one line without tabs: nothing to do.
   const void* firstLineEnd = std::memchr(text, '\n', size);
   if (std::memchr(text, '\t', size) == nullptr && (firstLineEnd == nullptr || firstLineEnd == text + size - 1)) return;
-  constexpr size_t kTabWidth = 8;
   static std::string aligned;
   aligned.clear();
-  size_t column = 0;
-  size_t runStart = 0;  // the characters since the last tab or line end, copied as they are
-  for (size_t at = 0; at < size; ++at) {
-    const char character = text[at];
-    if (character != '\t' && character != '\n') {
-      // The bytes that continue a UTF-8 character take no column.
-      if ((static_cast<uint8_t>(character) & 0xC0U) != 0x80U) ++column;
-      continue;
-    }
-    aligned.append(text + runStart, at - runStart);
-    runStart = at + 1;
-    if (character == '\t') {
-      aligned.append(kTabWidth - column % kTabWidth, ' ');
-      column += kTabWidth - column % kTabWidth;
-      continue;
-    }
+  // Line by line, each found at once rather than byte by byte.
+  for (size_t at = 0; at < size;) {
+    const void* lineEnd = std::memchr(text + at, '\n', size - at);
+    const size_t end = lineEnd == nullptr ? size : static_cast<size_t>(static_cast<const char*>(lineEnd) - text);
+    expandTabs(aligned, text + at, end - at);
+    if (end == size) break;
     aligned.push_back('\n');
-    column = 0;
-    if (at + 1 < size && text[at + 1] != '\n') aligned.append(width, ' ');
+    at = end + 1;
+    if (at < size && text[at] != '\n') aligned.append(width, ' ');
   }
-  aligned.append(text + runStart, size - runStart);
   pending.truncate(start);
   pending.append(aligned.data(), aligned.size());
 }

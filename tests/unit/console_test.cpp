@@ -124,5 +124,27 @@ TEST(ConsoleFormat, KeepsOrderWithTextWrittenToTheStream) {
   EXPECT_EQ(output.text(), longText + "|raw|direct 9");
 }
 
+// Continuation lines go under the details: each tab becomes the blanks to
+// its stop, counted in characters (a UTF-8 character is one column), and
+// each line after the first is indented by the prefix's width.
+TEST(ConsoleFormat, AlignsTextAfterAPrefix) {
+  struct Case {
+    std::string_view text, aligned;
+  };
+  const Case cases[] = {
+      {"ab\tc\n", "ab      c\n"},
+      {"\xC3\xA9\xC3\xA9\tc\n", "\xC3\xA9\xC3\xA9      c\n"},
+      {"a\n\tb\tc\n\nd", "a\n          b       c\n\n  d"},
+      {"\t\t\t\t  x:\t1\n", "                                  x:    1\n"},
+  };
+  for (const Case& row : cases) {
+    test::ConsoleCapture output;
+    consoleWrite("P ");
+    consoleWrite(row.text);
+    consoleAlignSince(2, 2);
+    EXPECT_EQ(output.text(), "P " + std::string(row.aligned)) << row.text;
+  }
+}
+
 }  // namespace
 }  // namespace vestrel
