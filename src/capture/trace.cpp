@@ -1,7 +1,6 @@
 #include "capture/trace.h"
 
 #include <pcap/pcap.h>
-#include <pwd.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -336,8 +335,8 @@ void reportRun(const TraceRun& run, const Source& source, const TrackerCounts& c
 
 // The user the program runs as now, by name when it has one.
 std::string currentUserName() {
-  const passwd* user = getpwuid(geteuid());
-  return user != nullptr ? user->pw_name : "user " + std::to_string(geteuid());
+  const auto user = processPrivileges().userWithId(geteuid());
+  return user ? user->name : "user " + std::to_string(geteuid());
 }
 
 bool openSource(const TraceSettings& settings, Source& source) {
